@@ -1,0 +1,157 @@
+#pragma once
+
+// TKIDevice: the model of one control on the server's network. Its Identifier
+// is the control's DDE topic; everything read from or written to the control
+// goes through the one conversation that the server object opens (and shares)
+// for that topic.
+//
+// - Setting Server and Identifier (outside form loading) connects at once;
+//   changing either releases the old topic first.
+// - Items are acquired by name (upper-cased, claims counted) and owned here;
+//   each is handed the conversation when it arrives, so hot links start and
+//   restart by themselves.
+// - The name lists "TopicItemList" and "MutableItemList" are read
+//   synchronously and cached (sorted without regard to letter case).
+// - One listener (OnConnect) is told when the device has connected.
+//
+// Thread: main thread only; the list reads wait with the event loop running.
+// Errors: "Control has not been connected." (list read without conversation),
+// "Failed to Connect to: " + identifier (the server refused the topic),
+// EDdeError (list request answered with an error), SynchronizerException.
+
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+
+#include "Component.h"
+#include "Delegate.h"
+
+namespace orvane {
+
+class EDdeError;
+class Synchronizer;
+class TKIDdeClientConv;
+class TKIDevice;
+class TKIItem;
+class TKIServer;
+class TKIStatusPanel;
+class TKMapStringToObject;
+
+using TKIDeviceEvent = Delegate<TKIDevice*>;
+
+// The pause after DisconnectItems, so the server has ended every link.
+constexpr int kDisconnectItemsSleepMs = 1000;
+
+// One entry of the item map: the item (owned) and its claim count.
+class TKMapItem {
+public:
+    TKMapItem(std::unique_ptr<TKIItem> item);
+    ~TKMapItem();
+
+    TKIItem* Item() const { return m_item.get(); }
+    int RefCount() const { return m_refCount; }
+    void AddRef() { ++m_refCount; }
+    int Release() { return --m_refCount; }
+
+private:
+    std::unique_ptr<TKIItem> m_item;
+    int m_refCount = 1;
+};
+
+class TKIDevice : public TComponent {
+public:
+    explicit TKIDevice(TComponent* owner = nullptr);
+    // Frees every item. Does not release the topic: owners clear Identifier or
+    // Server first.
+    ~TKIDevice() override;
+
+    const QString& Identifier() const { return m_identifier; }
+    // A different name (exact comparison) releases the old topic, stores the
+    // name and, with a server set and not loading, connects.
+    void SetIdentifier(const QString& identifier);
+
+    TKIServer* Server() const { return m_server; }
+    // A different server releases the topic at the old one and, with an
+    // identifier set and not loading, connects to the new one. The server is
+    // borrowed; its destruction is noticed through Notification.
+    void SetServer(TKIServer* server);
+
+    // Owned; shows "Active." once connected.
+    TKIStatusPanel* StatusPanel() const { return m_statusPanel.get(); }
+    void SetStatusText(const QString& text);
+
+    void Loaded() override;
+    void Notification(TComponent* component, TOperation operation) override;
+
+    // Asks the server for the topic's conversation; Connected() receives it, at
+    // once or later. Raises "Failed to Connect to: " + Identifier when the
+    // server raises.
+    virtual void Connect();
+    // The server's answer: null (topic not available) is ignored; otherwise the
+    // items get the conversation, OnConnect is called and "Active." shown.
+    virtual void Connected(TKIDdeClientConv* conversation);
+    // The item of that name (upper-cased a-z), created on first use; one more
+    // claim each call. Give it back with ReleaseItem(item->Name()).
+    virtual TKIItem* AcquireItem(const QString& name);
+    // One claim less on the item of exactly that name; the last one frees it
+    // (stopping its hot link). Unknown names are ignored.
+    void ReleaseItem(const QString& name);
+    // Every item stops its hot link and remembers to restart it, then a pause
+    // of kDisconnectItemsSleepMs (used by the control's reset).
+    void DisconnectItems();
+
+    // The cached, sorted name lists; the device owns them (valid while it
+    // lives). The topic list is read again after every Connect().
+    const QStringList& GetTopicItemList();
+    const QStringList& GetMutableItemList();
+
+    // Calls the handler at once when the device has a conversation, then keeps
+    // it as the one listener.
+    void SetOnConnect(const TKIDeviceEvent& handler);
+
+    // The topic's conversation (borrowed from the server), or null.
+    TKIDdeClientConv* Conversation() const { return m_conversation; }
+    bool Active() const { return m_active; }
+    int ItemCount() const { return m_itemCount; }
+    // Claims on the item of exactly that name; 0 when there is none.
+    int ItemRefCount(const QString& name) const;
+
+    // The ASCII upper-casing of item names (a-z only).
+    static QString UpperCaseName(const QString& name);
+
+    // Test hook: the pause of DisconnectItems (kDisconnectItemsSleepMs).
+    static void SetDisconnectItemsSleepMsForTesting(int ms);
+
+protected:
+    // Creates the item for a new name; TKIDuxlaneControl makes TKIDuxlaneItem.
+    virtual std::unique_ptr<TKIItem> CreateItem(const QString& upperName);
+    void SetConversation(TKIDdeClientConv* conversation) { m_conversation = conversation; }
+    void SetActive(bool active) { m_active = active; }
+    // Releases the topic at the server and clears Active.
+    void Disconnect();
+
+private:
+    const QStringList& ReadList(const char* item, QStringList& list, bool& loaded);
+    void ListReceived(const char* value, EDdeError* error);
+    template <typename F>
+    void ForEachItem(F&& f);
+
+    QString m_identifier;
+    int m_itemCount = 0;
+    std::unique_ptr<TKMapStringToObject> m_items;
+    TKIServer* m_server = nullptr;
+    std::unique_ptr<TKIStatusPanel> m_statusPanel;
+    bool m_topicListLoaded = false;
+    bool m_mutableListLoaded = false;
+    QStringList m_topicItemList;
+    QStringList m_mutableItemList;
+    std::unique_ptr<Synchronizer> m_synchronizer;
+    QString m_replyText;
+    std::unique_ptr<EDdeError> m_replyError;
+    TKIDeviceEvent m_onConnect;
+    TKIDdeClientConv* m_conversation = nullptr;
+    bool m_active = false;
+};
+
+} // namespace orvane

@@ -1,0 +1,212 @@
+#pragma once
+
+// TKIServer: one control network server program, addressed by the DDE service
+// name of its network service (ServerName, also the name of its registry
+// entry). It owns the process's DDE instance, starts the server program through
+// the launcher when it is not running, connects the two "System"
+// conversations (generic "Duxlane" and ServerName), hands the server the
+// network definition files, lists its topics (one per control) and opens one
+// shared conversation per topic for the devices, retrying while the server
+// brings its network up.
+//
+// Thread: main thread only. Retries run from 1000 ms timers; GetTopics and
+// ShutDown wait with the event loop running.
+//
+// Callbacks: OpenTopic's callback is called exactly once per call: with the
+// conversation (at once, or when the server has come up or the topic has
+// opened), or with null when the topic cannot be had. OnConnected fires once
+// both System conversations answer; OnDisconnected when the DDE instance
+// reports a lost conversation.
+//
+// Errors: a failure inside a timer tick or a launcher callback ("Unable to
+// establish communication with server", "Could not open topic: " + topic) is
+// shown to the user as an error message, as an unhandled failure of the
+// message loop would be. GetTopics raises "Control has not been connected."
+// without a System conversation, EDdeError when the server answers with an
+// error, SynchronizerException on a time-out.
+
+#include <cstdint>
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "Component.h"
+#include "Delegate.h"
+
+namespace orvane {
+
+class EDdeError;
+class Synchronizer;
+class TExeModule;
+class TKIDdeClientConv;
+class TKIDdeMgr;
+class TKIServer;
+class TKIStatusPanel;
+class TKListOfObject;
+class TKMapStringToObject;
+
+// How a started server program's window is shown.
+enum class TKRunMode : std::uint8_t { Minimized = 0, Hidden = 1, Normal = 2 };
+
+using TKIServerEvent = Delegate<TKIServer*>;
+// Receives a topic's conversation, or null when it cannot be had.
+using TConvNotifyEvent = Delegate<TKIDdeClientConv*>;
+// A failed asynchronous DDE transaction: operation, topic, item.
+using TKIDdeErrorEvent = Delegate<const QString&, const QString&, const QString&>;
+
+// Start-up: after the first attempt, kStartupTries more, kRetryIntervalMs apart.
+constexpr int kStartupTries = 25;
+// A topic that does not open is tried kTopicTries more times.
+constexpr int kTopicTries = 60;
+constexpr int kRetryIntervalMs = 1000;
+
+// One shared topic conversation and the number of its users.
+class TDdeConvInfo {
+public:
+    TDdeConvInfo();
+    ~TDdeConvInfo(); // frees, and so disconnects, the conversation
+
+    int useCount = 1;
+    std::unique_ptr<TKIDdeClientConv> conversation;
+};
+
+// One caller waiting for a topic.
+class TConvNotificationInfo {
+public:
+    TConvNotificationInfo(const TConvNotifyEvent& callback, const QString& topic)
+        : callback(callback), topic(topic) {}
+
+    TConvNotifyEvent callback;
+    QString topic;
+};
+
+// One topic whose conversation is being retried, with every caller waiting for
+// it in arrival order.
+class TNetworkConfiguration {
+public:
+    TNetworkConfiguration(TKIServer* server, const QString& topic, TKIDdeClientConv* conversation);
+    ~TNetworkConfiguration();
+
+    const QString& Topic() const { return m_topic; }
+    int TriesLeft() const { return m_triesLeft; }
+    void AddWaiter(const TConvNotifyEvent& callback);
+
+private:
+    friend class TKIServer;
+    void Tick();
+    void AnswerAll(TKIDdeClientConv* conversation);
+
+    TKIServer* m_server;
+    QString m_topic;
+    TKIDdeClientConv* m_conversation;          // the topic record's, not owned
+    std::unique_ptr<TKListOfObject> m_waiters; // of TConvNotificationInfo, owned
+    QTimer m_timer;
+    int m_triesLeft = kTopicTries;
+};
+
+class TKIServer : public TComponent {
+public:
+    explicit TKIServer(TComponent* owner = nullptr);
+    ~TKIServer() override;
+
+    const QString& ServerName() const { return m_serverName; }
+    // A different name (exact comparison) forgets the topic table, shuts the
+    // old server down, stores the name and (not loading, not empty) starts the
+    // server.
+    void SetServerName(const QString& name);
+
+    // Owned; shows "Not Active.", "Starting server ..." and "NotActive".
+    TKIStatusPanel* StatusPanel() const { return m_statusPanel.get(); }
+
+    TKRunMode RunMode() const { return m_runMode; }
+    void SetRunMode(TKRunMode mode) { m_runMode = mode; }
+
+    const QStringList& NetworkDefFiles() const { return m_networkDefFiles; }
+    // Copies the list and (not designing) opens each file in the server.
+    void SetNetworkDefFiles(const QStringList& files);
+
+    void Loaded() override;
+    void Notification(TComponent* component, TOperation operation) override;
+
+    // Gets the shared conversation of a control's topic for callback (see the
+    // callback rules above). Used by the devices.
+    void OpenTopic(const QString& topic, const TConvNotifyEvent& callback);
+    // Gives back one use of a topic's conversation; the last use ends it.
+    void ReleaseTopic(const QString& topic);
+    // The server's topic names (synchronous request of "Topics").
+    void GetTopics(QStringList& list);
+    // The same without the first entry equal to "SYSTEM" ignoring case.
+    void GetControlTopics(QStringList& list);
+    // Asks the server to open a network definition file (no answer awaited).
+    void OpenNetworkFile(const QString& path);
+    // Closes a server program this object started once no other client is
+    // left ("Conversation Count" of 2 or less). Never raises.
+    void ShutDown();
+
+    // Calls the handler at once when the System conversation is connected; in
+    // every case keeps it as OnConnected.
+    void SetOnConnected(const TKIServerEvent& handler);
+    // Failed asynchronous transactions go to this handler instead of the DDE
+    // instance's own message box.
+    void SetOnDdeError(const TKIDdeErrorEvent& handler);
+    const TKIServerEvent& OnDisconnected() const { return m_onDisconnected; }
+    void SetOnDisconnected(const TKIServerEvent& handler) { m_onDisconnected = handler; }
+
+    // Whether the ServerName/"System" conversation is connected.
+    bool IsConnected() const;
+    // Uses of a topic's shared conversation; 0 when it is not open.
+    int TopicUseCount(const QString& topic) const;
+    // Whether a topic is waiting to be retried.
+    bool IsTopicWaiting(const QString& topic) const;
+    TKIDdeMgr* DdeMgr() const { return m_ddeMgr.get(); }
+    TExeModule* Launcher() const { return m_launcher.get(); }
+
+    // Test hook: the interval of the start-up and topic retries
+    // (kRetryIntervalMs).
+    static void SetRetryIntervalMsForTesting(int ms);
+    static int RetryIntervalMs();
+
+private:
+    friend class TNetworkConfiguration;
+
+    QString FindServerPath();
+    void StartServer();
+    void ServerStarted(TExeModule* sender);
+    void ConnectServer();
+    void StartupTimerTick();
+    void StartupFailed();
+    void AnswerDeferred(bool serverUp);
+    void RemoveWaitingTopic(TNetworkConfiguration* configuration);
+    void ConnectionLost(TKIDdeMgr* sender);
+    void ListenForLostConnections();
+    void ReplyReceived(const char* value, EDdeError* error);
+    void ShowStatus(const QString& text);
+    void ReportError(const QString& text);
+    bool LauncherRunning() const;
+    TDdeConvInfo* FindTopic(const QString& topic) const;
+
+    QString m_serverName;
+    std::unique_ptr<TKIStatusPanel> m_statusPanel;
+    TKRunMode m_runMode = TKRunMode::Minimized;
+    QStringList m_networkDefFiles;
+
+    std::unique_ptr<TKIDdeMgr> m_ddeMgr;
+    std::unique_ptr<TKMapStringToObject> m_topics;   // of TDdeConvInfo, owned
+    std::unique_ptr<TKListOfObject> m_waitingTopics; // of TNetworkConfiguration, owned
+    std::unique_ptr<TKListOfObject> m_deferred;      // of TConvNotificationInfo, owned
+    std::unique_ptr<TExeModule> m_launcher;
+    std::unique_ptr<TKIDdeClientConv> m_genericConv;
+    std::unique_ptr<TKIDdeClientConv> m_systemConv;
+    QTimer m_startupTimer;
+    int m_startupTriesLeft = 0;
+    std::unique_ptr<Synchronizer> m_synchronizer;
+    QString m_lastReply;
+    std::unique_ptr<EDdeError> m_lastError;
+    TKIServerEvent m_onConnected;
+    TKIServerEvent m_onDisconnected;
+    bool m_destroying = false;
+};
+
+} // namespace orvane
