@@ -1,0 +1,5 @@
+#include "ModelLog.h"
+
+namespace orvane {
+Q_LOGGING_CATEGORY(lcModel, "orvane.model")
+}

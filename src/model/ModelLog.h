@@ -1,0 +1,10 @@
+#pragma once
+
+// Logging category of the control network model and its containers.
+// Switch with QT_LOGGING_RULES="orvane.model.debug=true".
+
+#include <QLoggingCategory>
+
+namespace orvane {
+Q_DECLARE_LOGGING_CATEGORY(lcModel)
+}

@@ -1,0 +1,5 @@
+#include "PlatformLog.h"
+
+namespace orvane {
+Q_LOGGING_CATEGORY(lcPlatform, "orvane.platform")
+}
