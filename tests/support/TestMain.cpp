@@ -2,6 +2,7 @@
 // in-process servers need its event loop) and private run-time folders, so that
 // no test sees another's DDE sockets, registry or saved values.
 
+#include "ScriptedDialogService.h"
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -15,5 +16,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    // A dialog that no test asked for fails that test instead of waiting for a
+    // user who is not there.
+    orvane::test::ScriptedDialogService noUnexpectedDialogs;
     return RUN_ALL_TESTS();
 }
