@@ -1,0 +1,5 @@
+#include "InspectorLog.h"
+
+namespace orvane {
+Q_LOGGING_CATEGORY(lcInspector, "orvane.inspector")
+}
