@@ -5,10 +5,14 @@
 namespace orvane {
 
 namespace {
-std::int32_t mapKey(std::uint32_t key) { return static_cast<std::int32_t>(key); }
+std::int32_t mapKey(std::uint32_t key) {
+    return static_cast<std::int32_t>(key);
+}
 } // namespace
 
-NotifyEventSet::~NotifyEventSet() { m_entries.FreeObjectsAndClear(); }
+NotifyEventSet::~NotifyEventSet() {
+    m_entries.FreeObjectsAndClear();
+}
 
 void NotifyEventSet::Add(std::uint32_t key, const TDdeDataEvent& callback) {
     if (callback) {
@@ -16,8 +20,7 @@ void NotifyEventSet::Add(std::uint32_t key, const TDdeDataEvent& callback) {
     }
 }
 
-bool NotifyEventSet::Fire(std::uint32_t key, const char* value,
-                          std::unique_ptr<EDdeError> error) {
+bool NotifyEventSet::Fire(std::uint32_t key, const char* value, std::unique_ptr<EDdeError> error) {
     for (auto it = m_entries.First(); it->IsValid(); it->Next()) {
         auto* entry = it->CurrentAs<TNotifyObj>();
         if (entry->Key() == key) {
@@ -53,7 +56,9 @@ std::uint32_t NotifyEventSet::TakeFirst() {
     return key;
 }
 
-AdviseNotifyEventSet::~AdviseNotifyEventSet() { m_entries.FreeValuesAndClear(); }
+AdviseNotifyEventSet::~AdviseNotifyEventSet() {
+    m_entries.FreeValuesAndClear();
+}
 
 void AdviseNotifyEventSet::Add(std::uint32_t key, const TDdeDataEvent& callback) {
     if (callback) {

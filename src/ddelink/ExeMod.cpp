@@ -19,8 +19,12 @@ void TExeModule::SetWaitForTesting(int attempts, int intervalMs) {
     g_waitAttempts = attempts > 0 ? attempts : kExeWaitAttempts;
     g_waitIntervalMs = intervalMs > 0 ? intervalMs : kExeWaitIntervalMs;
 }
-int TExeModule::WaitAttempts() { return g_waitAttempts; }
-int TExeModule::WaitIntervalMs() { return g_waitIntervalMs; }
+int TExeModule::WaitAttempts() {
+    return g_waitAttempts;
+}
+int TExeModule::WaitIntervalMs() {
+    return g_waitIntervalMs;
+}
 
 TExeModuleThread::TExeModuleThread(QObject* parent) : QThread(parent) {}
 
@@ -39,8 +43,7 @@ void TExeModuleThread::run() {
     }
 }
 
-TExeModule::TExeModule(QObject* parent)
-    : QObject(parent), m_thread(new TExeModuleThread(this)) {
+TExeModule::TExeModule(QObject* parent) : QObject(parent), m_thread(new TExeModuleThread(this)) {
     // The end of the wait is handled where the launcher lives, never on the
     // waiting thread.
     connect(m_thread, &QThread::finished, this, &TExeModule::ThreadDone, Qt::QueuedConnection);
@@ -87,9 +90,8 @@ void TExeModule::Run(const QString& executablePath, int showWindow,
     const int slash = executablePath.lastIndexOf(QLatin1Char('/'));
     const QString folder = slash >= 0 ? executablePath.left(slash) : QString();
     int error = 0;
-    std::unique_ptr<Process> process =
-        Process::start(executablePath, slash == 0 ? QStringLiteral("/") : folder, showWindow,
-                       &error);
+    std::unique_ptr<Process> process = Process::start(
+        executablePath, slash == 0 ? QStringLiteral("/") : folder, showWindow, &error);
     if (!process) {
         m_state = TExeModuleState::Stopped;
         qCWarning(lcDdeLink) << "cannot start" << executablePath << ":" << systemErrorText(error);

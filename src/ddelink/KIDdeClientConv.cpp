@@ -89,8 +89,8 @@ bool TKIDdeClientConv::Connect(const QString& service, const QString& topic) {
         return false;
     }
     const DWORD instance = manager->Instance();
-    const HSZ serviceHandle = DdeCreateStringHandle(
-        instance, toWindows1252(m_service).constData(), CP_WINANSI);
+    const HSZ serviceHandle =
+        DdeCreateStringHandle(instance, toWindows1252(m_service).constData(), CP_WINANSI);
     if (serviceHandle == 0) {
         throw EDdeError(manager->LastErrorText());
     }
@@ -164,9 +164,8 @@ HSZ TKIDdeClientConv::CreateItemHandle(TKIDdeMgr* manager, const QByteArray& nam
     return handle;
 }
 
-DWORD TKIDdeClientConv::StartTransaction(TKIDdeMgr* manager, const QByteArray& data,
-                                         bool withData, HSZ item, UINT format, UINT type,
-                                         bool itemMadeForCall) {
+DWORD TKIDdeClientConv::StartTransaction(TKIDdeMgr* manager, const QByteArray& data, bool withData,
+                                         HSZ item, UINT format, UINT type, bool itemMadeForCall) {
     DWORD transaction = 0;
     const HDDEDATA ok = DdeClientTransaction(
         withData ? reinterpret_cast<LPBYTE>(const_cast<char*>(data.constData())) : nullptr,
@@ -183,8 +182,7 @@ DWORD TKIDdeClientConv::StartTransaction(TKIDdeMgr* manager, const QByteArray& d
 }
 
 void TKIDdeClientConv::AsyncItemTransaction(const QString& item, UINT format, UINT type,
-                                            const QByteArray* data,
-                                            const TDdeDataEvent& callback) {
+                                            const QByteArray* data, const TDdeDataEvent& callback) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
         return;
@@ -224,9 +222,9 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QByteArray& value) {
     const HSZ handle = CreateItemHandle(manager, toWindows1252(item));
     QByteArray data = ZeroTerminated(value);
     DWORD result = 0;
-    const HDDEDATA ok =
-        DdeClientTransaction(reinterpret_cast<LPBYTE>(data.data()), static_cast<DWORD>(data.size()),
-                             m_conversation, handle, CF_TEXT, XTYP_POKE, kPokeWaitTimeoutMs, &result);
+    const HDDEDATA ok = DdeClientTransaction(
+        reinterpret_cast<LPBYTE>(data.data()), static_cast<DWORD>(data.size()), m_conversation,
+        handle, CF_TEXT, XTYP_POKE, kPokeWaitTimeoutMs, &result);
     const QString text = ok == 0 ? manager->LastErrorText() : QString();
     DdeFreeStringHandle(manager->Instance(), handle);
     if (ok == 0) {
@@ -243,9 +241,8 @@ void TKIDdeClientConv::Execute(const QString& command, const TDdeDataEvent& call
     if (manager == nullptr) {
         return;
     }
-    const DWORD transaction = StartTransaction(
-        manager, ZeroTerminated(toWindows1252(command)), true, 0, CF_TEXT, XTYP_EXECUTE,
-        false);
+    const DWORD transaction = StartTransaction(manager, ZeroTerminated(toWindows1252(command)),
+                                               true, 0, CF_TEXT, XTYP_EXECUTE, false);
     m_pending.Add(transaction, callback);
 }
 
@@ -264,11 +261,10 @@ std::int64_t TKIDdeClientConv::StartAdvise(const QString& item, const TDdeDataEv
 }
 
 void TKIDdeClientConv::StopAdvise(std::int64_t adviseKey) {
-    const auto held = std::find(m_adviseHandles.begin(), m_adviseHandles.end(),
-                                static_cast<HSZ>(adviseKey));
+    const auto held =
+        std::find(m_adviseHandles.begin(), m_adviseHandles.end(), static_cast<HSZ>(adviseKey));
     if (adviseKey <= 0 || held == m_adviseHandles.end()) {
-        qCWarning(lcDdeLink) << "StopAdvise of unknown advise key" << adviseKey << "on"
-                             << m_topic;
+        qCWarning(lcDdeLink) << "StopAdvise of unknown advise key" << adviseKey << "on" << m_topic;
         return;
     }
     const HSZ handle = *held;

@@ -117,8 +117,8 @@ private:
     // the item handle when it was made for this call, then raises EDdeError.
     DWORD StartTransaction(TKIDdeMgr* manager, const QByteArray& data, bool withData, HSZ item,
                            UINT format, UINT type, bool itemMadeForCall);
-    void AsyncItemTransaction(const QString& item, UINT format, UINT type,
-                              const QByteArray* data, const TDdeDataEvent& callback);
+    void AsyncItemTransaction(const QString& item, UINT format, UINT type, const QByteArray* data,
+                              const TDdeDataEvent& callback);
     // The connection ended: handle 0, then OnDisconnect if it was live.
     void MarkDisconnected();
     void ForgetTableEntry();
@@ -140,7 +140,7 @@ private:
     // and always removed before the object goes.
     TKIDdeMgr* m_tableManager = nullptr;
     HCONV m_tableHandle = 0;
-    DWORD m_instance = 0; // of the string handles below and above
+    DWORD m_instance = 0;             // of the string handles below and above
     std::vector<HSZ> m_adviseHandles; // item handles held for running advises
 };
 

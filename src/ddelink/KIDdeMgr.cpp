@@ -117,9 +117,15 @@ TKIDdeMgr::~TKIDdeMgr() {
     DdeUninitialize(m_instance);
 }
 
-TKIDdeMgr* TKIDdeMgr::Current() { return g_current; }
-void TKIDdeMgr::SetCurrent(TKIDdeMgr* manager) { g_current = manager; }
-bool TKIDdeMgr::IsAlive() { return g_alive != nullptr; }
+TKIDdeMgr* TKIDdeMgr::Current() {
+    return g_current;
+}
+void TKIDdeMgr::SetCurrent(TKIDdeMgr* manager) {
+    g_current = manager;
+}
+bool TKIDdeMgr::IsAlive() {
+    return g_alive != nullptr;
+}
 
 TKIDdeClientConv* TKIDdeMgr::FindConversation(HCONV conversation) const {
     return m_conversations.FindAs<TKIDdeClientConv>(static_cast<std::int32_t>(conversation));
@@ -135,9 +141,13 @@ void TKIDdeMgr::RemoveConversation(HCONV handle, TKIDdeClientConv* conversation)
     }
 }
 
-QString TKIDdeMgr::LastErrorText() const { return DdeErrorText(DdeGetLastError(m_instance)); }
+QString TKIDdeMgr::LastErrorText() const {
+    return DdeErrorText(DdeGetLastError(m_instance));
+}
 
-void TKIDdeMgr::FireDisconnect() { m_onDisconnect(this); }
+void TKIDdeMgr::FireDisconnect() {
+    m_onDisconnect(this);
+}
 
 QString TKIDdeMgr::ItemName(HSZ item) const {
     if (item == 0) {
@@ -148,14 +158,13 @@ QString TKIDdeMgr::ItemName(HSZ item) const {
     return fromWindows1252(buffer, static_cast<qsizetype>(length));
 }
 
-HDDEDATA TKIDdeMgr::DdeCallback(UINT type, UINT format, HCONV conversation, HSZ /*hsz1*/,
-                                HSZ hsz2, HDDEDATA data, ULONG_PTR data1, ULONG_PTR /*data2*/) {
+HDDEDATA TKIDdeMgr::DdeCallback(UINT type, UINT format, HCONV conversation, HSZ /*hsz1*/, HSZ hsz2,
+                                HDDEDATA data, ULONG_PTR data1, ULONG_PTR /*data2*/) {
     if (conversation == 0 || g_alive == nullptr) {
         return 0;
     }
     try {
-        return g_alive->Dispatch(type, format, conversation, hsz2, data,
-                                 static_cast<DWORD>(data1));
+        return g_alive->Dispatch(type, format, conversation, hsz2, data, static_cast<DWORD>(data1));
     } catch (const std::exception& e) {
         // Nothing may escape into the library's dispatch (or the event loop).
         qCWarning(lcDdeLink) << "DDE callback failed:" << e.what();
@@ -213,8 +222,7 @@ HDDEDATA TKIDdeMgr::DeliverAdvise(TKIDdeClientConv* conversation, HSZ item, HDDE
     return 0;
 }
 
-void TKIDdeMgr::ReportFailure(const QString& operation, const QString& topic,
-                              const QString& item) {
+void TKIDdeMgr::ReportFailure(const QString& operation, const QString& topic, const QString& item) {
     if (m_onDdeError) {
         m_onDdeError(operation, topic, item);
     } else {

@@ -84,8 +84,8 @@ private:
     HDDEDATA Dispatch(UINT type, UINT format, HCONV conversation, HSZ item, HDDEDATA data,
                       DWORD transaction);
     HDDEDATA DeliverAdvise(TKIDdeClientConv* conversation, HSZ item, HDDEDATA data);
-    void CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD transaction,
-                             HDDEDATA data, HSZ item);
+    void CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD transaction, HDDEDATA data,
+                             HSZ item);
     void PartnerDisconnected(HCONV handle);
     // Reports a failed transaction to OnDdeError or in a message box.
     void ReportFailure(const QString& operation, const QString& topic, const QString& item);

@@ -17,7 +17,9 @@ void Synchronizer::SetTimeoutMsForTesting(int ms) {
     g_timeoutMs = ms > 0 ? ms : kSynchronizerTimeoutMs;
 }
 
-int Synchronizer::TimeoutMs() { return g_timeoutMs; }
+int Synchronizer::TimeoutMs() {
+    return g_timeoutMs;
+}
 
 Synchronizer::Synchronizer() {
     m_timer.setSingleShot(true);
