@@ -1,0 +1,3 @@
+#include "DownloadLog.h"
+
+Q_LOGGING_CATEGORY(lcDownload, "orvane.download", QtInfoMsg)
