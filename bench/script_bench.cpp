@@ -33,8 +33,7 @@ QByteArray makeScript() {
     text += "// 4 MiB image\r\nproduct BENCH-4M\r\n";
     text += "begin 00000000 " + hex8(kImageBytes) + "\r\n";
     for (int address = 0; address < kImageBytes; address += kBytesPerWrite) {
-        text += "write " + hex8(address) + ' ' +
-                QByteArray::number(kBytesPerWrite);
+        text += "write " + hex8(address) + ' ' + QByteArray::number(kBytesPerWrite);
         for (int i = 0; i < kBytesPerWrite; ++i) {
             if (i % kBytesPerLine == 0 && i != 0) {
                 text += "\r\n";
@@ -78,7 +77,8 @@ int main() {
         times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     }
     std::sort(times.begin(), times.end());
-    std::printf("loads: %d, fastest %.1f ms, slowest %.1f ms\n", kRuns, times.front(), times.back());
+    std::printf("loads: %d, fastest %.1f ms, slowest %.1f ms\n", kRuns, times.front(),
+                times.back());
     std::printf("script.load_4mib_ms: %.1f ms\n", times[times.size() / 2]);
     return 0;
 }

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (script.Error() != nullptr || (size == 0)) {
             std::abort();
         }
-    } catch (const EScriptRead&) {
+    } catch (const Exception&) {
         const TKDownloadScriptError* error = script.Error();
         if (error == nullptr || error->LineNumber < 0 || error->Message.isEmpty()) {
             std::abort();

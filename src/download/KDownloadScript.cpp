@@ -8,9 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QStringDecoder>
 
 #include "DownloadLog.h"
+#include "TextCodec.h"
 
 namespace orvane {
 
@@ -217,7 +217,9 @@ TKDownloadScript::TKDownloadScript() {
     Reset();
 }
 
-TKDownloadScript::~TKDownloadScript() = default;
+TKDownloadScript::~TKDownloadScript() {
+    FreeStatements();
+}
 
 void TKDownloadScript::Reset() {
     FreeStatements();
@@ -234,26 +236,28 @@ void TKDownloadScript::Reset() {
 }
 
 void TKDownloadScript::FreeStatements() {
-    m_statements.clear();
-    m_position = 0;
+    m_position.reset();
+    m_statements.FreeObjectsAndClear();
 }
 
 int TKDownloadScript::Count() const {
-    return static_cast<int>(m_statements.size());
+    return m_statements.Count();
 }
 
 TKStatement* TKDownloadScript::Next() {
-    if (m_position >= m_statements.size()) {
-        return nullptr;
+    if (!m_position) {
+        m_position = m_statements.First();
+    } else if (m_position->IsValid()) {
+        m_position->Next();
     }
-    return m_statements[m_position++].get();
+    return m_position->CurrentAs<TKStatement>();
 }
 
 void TKDownloadScript::Load(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        throw EScriptRead(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(fileName), file.errorString()));
     }
     Load(file, fileName);
 }
@@ -276,7 +280,7 @@ void TKDownloadScript::Load(QIODevice& device, const QString& fileName) {
         m_error = std::make_unique<TKDownloadScriptError>(m_lineNumber, fileName, m_detail);
         qCInfo(lcDownload).noquote() << "Script" << fileName << "line" << m_lineNumber << ":"
                                      << failure.message << "-" << m_detail;
-        throw EScriptRead(QStringLiteral("Error in Script file read."));
+        throw Exception(QStringLiteral("Error in Script file read."));
     }
     m_reader = nullptr;
     qCDebug(lcDownload).noquote() << "Script" << fileName << "read:" << Count() << "statements in"
@@ -371,7 +375,7 @@ void TKDownloadScript::ReadStatement() {
     statement->Parse();
     CheckLineUsedUp();
     m_inStatement = skNone;
-    m_statements.push_back(std::move(statement));
+    m_statements.Append(statement.release());
     m_lastKind = kind;
 }
 
@@ -480,12 +484,7 @@ QString TKDownloadScript::TakeRestOfLine() {
     const auto size = static_cast<qsizetype>(m_length - m_cursor);
     m_cursor = m_length;
     m_lineState = lsUsedUp;
-    // Script files are Windows-1252 text.
-    QStringDecoder decoder("windows-1252");
-    if (!decoder.isValid()) {
-        return QString::fromLatin1(start, size);
-    }
-    return decoder.decode(QByteArrayView(start, size));
+    return fromWindows1252(start, size);
 }
 
 std::uint32_t TKDownloadScript::TakeHexField() {

@@ -31,13 +31,16 @@
 // Not thread-safe; a script belongs to the thread that loads it. Memory grows
 // only with the bytes actually present in the file, never with a count.
 
-#include <QString>
+#include "Exception.h"
+#include "KContainer.h"
+#include "Object.h"
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include <QString>
 
 class QIODevice;
 
@@ -46,25 +49,12 @@ namespace orvane {
 class TKDownloadScript;
 class ScriptLineReader;
 
-// The failure raised by TKDownloadScript::Load, carrying the system's text.
-// Derives from the common base so that callers catch it with every other
-// failure of the program.
-class EScriptRead : public std::runtime_error {
-public:
-    explicit EScriptRead(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
-    const QString& Message() const { return m_message; }
-
-private:
-    QString m_message;
-};
-
 // One statement of a script. Plain object, created and owned by its script and
 // freed with it.
-class TKStatement {
+class TKStatement : public TObject {
 public:
     explicit TKStatement(TKDownloadScript& script) : m_script(&script) {}
-    virtual ~TKStatement() = default;
+    ~TKStatement() override = default;
     TKStatement(const TKStatement&) = delete;
     TKStatement& operator=(const TKStatement&) = delete;
 
@@ -149,8 +139,8 @@ public:
 // its statements and error record and frees them when destroyed.
 class TKDownloadScript {
 public:
-    static constexpr int kMaxLineLength = 500;        // characters, line end not counted
-    static constexpr int kLineBufferSize = 504;       // the line plus its terminator
+    static constexpr int kMaxLineLength = 500;             // characters, line end not counted
+    static constexpr int kLineBufferSize = 504;            // the line plus its terminator
     static constexpr std::int32_t kMaxDataReserve = 65536; // bytes reserved ahead of a write
 
     TKDownloadScript();
@@ -159,9 +149,10 @@ public:
     TKDownloadScript& operator=(const TKDownloadScript&) = delete;
 
     // Reads and checks the whole file. On a parse failure fills Error() and
-    // throws EScriptRead("Error in Script file read."); the statements read
+    // throws Exception("Error in Script file read."); the statements read
     // before the failing one stay in the list. A file that cannot be opened
-    // throws EScriptRead with the system's reason and sets no error record.
+    // throws Exception with the system's reason and sets no error record.
+    // Loading again starts afresh.
     void Load(const QString& fileName);
 
     // The same reading from an open device (a file, a buffer); fileName only
@@ -213,11 +204,11 @@ private:
     StatementKind m_inStatement = skNone; // the statement reading its parameters
     StatementKind m_lastKind = skNone;
     LineState m_lineState = lsStart;
-    std::vector<std::unique_ptr<TKStatement>> m_statements;
+    TKListOfObject m_statements; // owning: TKStatement objects in file order
     std::int32_t m_lineNumber = 0;
     QString m_detail;
     std::unique_ptr<TKDownloadScriptError> m_error;
-    std::size_t m_position = 0; // of the next statement Next returns
+    std::unique_ptr<TKListIteratorObj> m_position; // created by the first Next
 };
 
 } // namespace orvane

@@ -32,8 +32,8 @@ Outcome load(TKDownloadScript& script, const QByteArray& text) {
         script.Load(buffer, QStringLiteral("test.scp"));
         outcome.ok = true;
         EXPECT_EQ(script.Error(), nullptr);
-    } catch (const EScriptRead& e) {
-        outcome.exception = e.Message();
+    } catch (const Exception& e) {
+        outcome.exception = e.message();
         const TKDownloadScriptError* error = script.Error();
         EXPECT_NE(error, nullptr);
         if (error != nullptr) {
@@ -113,21 +113,23 @@ TEST(DownloadScript, EmptyFileFailsOnLineZero) {
     try {
         script.Load(path);
         FAIL() << "an empty file loaded";
-    } catch (const EScriptRead& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Error in Script file read."));
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Error in Script file read."));
     }
     ASSERT_NE(script.Error(), nullptr);
     EXPECT_EQ(script.Error()->LineNumber, 0);
     EXPECT_EQ(script.Error()->FileName, path);
     EXPECT_EQ(script.Error()->Message, QStringLiteral("Script file is empty."));
+    EXPECT_EQ(script.Count(), 0);
+    EXPECT_EQ(script.Next(), nullptr);
 }
 
 TEST(DownloadScript, UnopenableFileFailsWithoutErrorRecord) {
     QTemporaryDir dir;
     TKDownloadScript script;
-    EXPECT_THROW(script.Load(dir.filePath(QStringLiteral("missing.scp"))), EScriptRead);
+    EXPECT_THROW(script.Load(dir.filePath(QStringLiteral("missing.scp"))), Exception);
     EXPECT_EQ(script.Error(), nullptr);
-    EXPECT_THROW(script.Load(dir.path()), EScriptRead); // a folder
+    EXPECT_THROW(script.Load(dir.path()), Exception); // a folder
     EXPECT_EQ(script.Error(), nullptr);
 }
 
@@ -350,9 +352,9 @@ TEST(DownloadScript, LineNumbersCountSkippedLines) {
 
 TEST(DownloadScript, IndentedLines) {
     // An indented statement would be dropped without notice: refused.
-    EXPECT_EQ(
-        failure("product A\n  begin 00000000 00000010\n"),
-        std::make_pair(2, QStringLiteral("Statement does not start at the beginning of the line.")));
+    EXPECT_EQ(failure("product A\n  begin 00000000 00000010\n"),
+              std::make_pair(
+                  2, QStringLiteral("Statement does not start at the beginning of the line.")));
     // Other indented lines hold no statement, like comments.
     TKDownloadScript script;
     ASSERT_TRUE(load(script, "product A\n   \n notes: rev 2\nend\n// done\n ").ok);
