@@ -15,15 +15,8 @@ TComponent::TComponent(TComponent* owner) {
 }
 
 TComponent::~TComponent() {
-    Destroying();
-
     // Partners first: after this they no longer hold a pointer to us.
-    std::vector<TComponent*> partners;
-    partners.swap(m_freeNotifies);
-    for (TComponent* partner : partners) {
-        partner->removeFromFreeNotifies(this);
-        partner->Notification(this, opRemove);
-    }
+    NotifyDestruction();
 
     while (!m_components.empty()) {
         TComponent* child = m_components.back();
@@ -34,6 +27,16 @@ TComponent::~TComponent() {
 
     if (m_owner != nullptr) {
         m_owner->RemoveComponent(this);
+    }
+}
+
+void TComponent::NotifyDestruction() {
+    Destroying();
+    std::vector<TComponent*> partners;
+    partners.swap(m_freeNotifies);
+    for (TComponent* partner : partners) {
+        partner->removeFromFreeNotifies(this);
+        partner->Notification(this, opRemove);
     }
 }
 

@@ -97,6 +97,12 @@ public:
     // free-notification partner. The base passes it on to owned components.
     virtual void Notification(TComponent* component, TOperation operation);
 
+protected:
+    // Sets csDestroying and tells the free-notification partners now, from a
+    // derived destructor whose parts the partners may still look at (the base
+    // destructor would tell them only after those parts are gone).
+    void NotifyDestruction();
+
 private:
     void collectLoading(std::vector<TComponent*>& out);
     void removeFromFreeNotifies(TComponent* component);
