@@ -266,6 +266,11 @@ void TKDownloadScript::Load(QIODevice& device, const QString& fileName) {
     Reset();
     ScriptLineReader reader(device);
     m_reader = &reader;
+    // The reader lives on this stack frame only, whatever leaves it.
+    struct ReaderScope {
+        ScriptLineReader*& slot;
+        ~ReaderScope() { slot = nullptr; }
+    } scope{m_reader};
     try {
         if (reader.atEnd()) {
             Fail(QStringLiteral("Script file is empty."), "Script file is empty.");
@@ -274,7 +279,6 @@ void TKDownloadScript::Load(QIODevice& device, const QString& fileName) {
             ReadStatement();
         }
     } catch (const ParseFailure& failure) {
-        m_reader = nullptr;
         m_inStatement = skNone;
         m_detail = failure.detail;
         m_error = std::make_unique<TKDownloadScriptError>(m_lineNumber, fileName, m_detail);
@@ -282,7 +286,6 @@ void TKDownloadScript::Load(QIODevice& device, const QString& fileName) {
                                      << failure.message << "-" << m_detail;
         throw Exception(QStringLiteral("Error in Script file read."));
     }
-    m_reader = nullptr;
     qCDebug(lcDownload).noquote() << "Script" << fileName << "read:" << Count() << "statements in"
                                   << m_lineNumber << "lines";
 }
