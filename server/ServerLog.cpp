@@ -1,0 +1,5 @@
+#include "ServerLog.h"
+
+namespace duxlane {
+Q_LOGGING_CATEGORY(lcServer, "orvane.server")
+} // namespace duxlane

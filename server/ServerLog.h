@@ -1,0 +1,10 @@
+#pragma once
+
+// The one logging category of the simulated server ("orvane.server"),
+// switchable with QT_LOGGING_RULES.
+
+#include <QLoggingCategory>
+
+namespace duxlane {
+Q_DECLARE_LOGGING_CATEGORY(lcServer)
+} // namespace duxlane
