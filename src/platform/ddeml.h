@@ -7,11 +7,33 @@
 //
 // Contract, as in DDEML:
 // - An instance belongs to the thread that called DdeInitialize; its callback
-//   is only ever called on that thread, from its Qt event loop (or from inside
-//   a synchronous DdeClientTransaction of that instance, never for another
-//   transaction of the same conversation).
+//   is only ever called on that thread: from its Qt event loop (a socket
+//   notifier, so QCoreApplication::processEvents(WaitForMoreEvents) wakes for
+//   DDE traffic), from inside a synchronous DdeClientTransaction or a
+//   DdeConnect of that thread (which keep the thread's DDE traffic flowing so
+//   that a server on the same thread can answer), or from DdePostAdvise
+//   (XTYP_ADVREQ). A second synchronous transaction of an instance started
+//   from inside its first fails with DMLERR_REENTRANCY.
+// - Callbacks may call any function of this library again, including
+//   DdeDisconnect and DdeUninitialize, and may run a nested event loop.
 // - Several instances may live in one process (a test may hold a client and a
-//   server instance on one event loop).
+//   server instance on one event loop). Conversation and data handles are only
+//   valid on the thread that owns them.
+// - XTYP_XACT_COMPLETE: hsz2 = item, dwData1 = transaction id, hdata = the
+//   data of a request (the library's, valid during the call), TRUE for other
+//   successful types, 0 on failure (DdeGetLastError then tells why:
+//   DMLERR_NOTPROCESSED, DMLERR_BUSY, or DMLERR_SERVER_DIED when the partner
+//   went away: every pending asynchronous transaction of a lost conversation
+//   completes so, in the order started, before its XTYP_DISCONNECT).
+//   DdeQueryConvInfo with the transaction id works during that call.
+// - DdeDisconnect and DdeUninitialize end conversations silently for the
+//   caller (its pending transactions are dropped); the partner gets
+//   XTYP_DISCONNECT. The handle of a conversation the partner ended is valid
+//   until its XTYP_DISCONNECT callback returns.
+// - Advise links started with XTYPF_ACKREQ have at most one update in flight;
+//   changes posted meanwhile are sent as one update with the latest value.
+// - The service name registered by DdeNameService is held by one live
+//   instance at a time; a second registration fails with DMLERR_DLL_USAGE.
 // - String handles belong to their instance, are reference counted, and two
 //   texts equal without regard to letter case give the same handle (the text
 //   kept is the one first created). DdeCmpStringHandles compares them so.

@@ -1,0 +1,340 @@
+#include "DdeFrame.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvane::dde {
+
+namespace {
+
+// Bytes after the length field that each kind carries before its variable part.
+constexpr std::size_t kKindBytes = 1;
+
+class Reader {
+public:
+    Reader(const std::uint8_t* p, std::size_t n) : m_p(p), m_end(p + n) {}
+
+    bool u8(std::uint8_t& v) {
+        if (m_end - m_p < 1) {
+            return false;
+        }
+        v = *m_p++;
+        return true;
+    }
+    bool u16(std::uint16_t& v) { return raw(&v, 2); }
+    bool u32(std::uint32_t& v) { return raw(&v, 4); }
+    bool i32(std::int32_t& v) { return raw(&v, 4); }
+    bool name(std::string_view& v) {
+        std::uint16_t n = 0;
+        if (!u16(n) || n > kMaxNameBytes || std::size_t(m_end - m_p) < n) {
+            return false;
+        }
+        v = std::string_view(reinterpret_cast<const char*>(m_p), n);
+        m_p += n;
+        return true;
+    }
+    void rest(const std::uint8_t*& data, std::uint32_t& size) {
+        data = m_p;
+        size = std::uint32_t(m_end - m_p);
+        m_p = m_end;
+    }
+    bool atEnd() const { return m_p == m_end; }
+
+private:
+    bool raw(void* v, std::size_t n) {
+        if (std::size_t(m_end - m_p) < n) {
+            return false;
+        }
+        std::memcpy(v, m_p, n); // the transport is host-local: native little-endian order
+        m_p += n;
+        return true;
+    }
+
+    const std::uint8_t* m_p;
+    const std::uint8_t* m_end;
+};
+
+class Writer {
+public:
+    explicit Writer(std::uint8_t* p) : m_p(p) {}
+    void u8(std::uint8_t v) { *m_p++ = v; }
+    void u16(std::uint16_t v) { raw(&v, 2); }
+    void u32(std::uint32_t v) { raw(&v, 4); }
+    void i32(std::int32_t v) { raw(&v, 4); }
+    void name(std::string_view v) {
+        const auto n = std::uint16_t(std::min<std::size_t>(v.size(), kMaxNameBytes));
+        u16(n);
+        raw(v.data(), n);
+    }
+    void bytes(const std::uint8_t* p, std::uint32_t n) { raw(p, n); }
+
+private:
+    void raw(const void* v, std::size_t n) {
+        if (n != 0) {
+            std::memcpy(m_p, v, n);
+            m_p += n;
+        }
+    }
+    std::uint8_t* m_p;
+};
+
+std::size_t nameBytes(std::string_view v) {
+    return 2 + std::min<std::size_t>(v.size(), kMaxNameBytes);
+}
+
+// Bytes after the length field.
+std::size_t bodySize(const Frame& f) {
+    switch (f.kind) {
+    case FrameKind::Hello:
+        return kKindBytes + 2 + 4 + nameBytes(f.service) + nameBytes(f.topic);
+    case FrameKind::Accept:
+        return kKindBytes + 2;
+    case FrameKind::Refuse:
+        return kKindBytes;
+    case FrameKind::Request:
+        return kKindBytes + 8 + nameBytes(f.item);
+    case FrameKind::Poke:
+        return kKindBytes + 8 + nameBytes(f.item) + f.dataSize;
+    case FrameKind::Execute:
+        return kKindBytes + 8 + f.dataSize;
+    case FrameKind::AdviseStart:
+        return kKindBytes + 16 + nameBytes(f.item);
+    case FrameKind::AdviseStop:
+        return kKindBytes + 8 + nameBytes(f.item);
+    case FrameKind::Reply:
+        return kKindBytes + 12 + f.dataSize;
+    case FrameKind::AdviseData:
+        return kKindBytes + 20 + f.dataSize;
+    case FrameKind::AdviseAck:
+        return kKindBytes + 8;
+    }
+    return kKindBytes;
+}
+
+} // namespace
+
+DecodeResult decodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame,
+                         std::size_t& consumed) {
+    consumed = 0;
+    if (size < kLengthFieldBytes) {
+        return DecodeResult::NeedMore;
+    }
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes, kLengthFieldBytes);
+    if (length == 0) {
+        return DecodeResult::Malformed;
+    }
+    if (length > kMaxFrameBytes) {
+        return DecodeResult::Oversized;
+    }
+    if (size - kLengthFieldBytes < length) {
+        consumed = kLengthFieldBytes + length;
+        return DecodeResult::NeedMore;
+    }
+    frame = Frame{};
+    Reader r(bytes + kLengthFieldBytes, length);
+    std::uint8_t kind = 0;
+    r.u8(kind);
+    bool ok = true;
+    switch (FrameKind(kind)) {
+    case FrameKind::Hello:
+        ok = r.u16(frame.version) && r.i32(frame.codePage) && r.name(frame.service) &&
+             r.name(frame.topic);
+        break;
+    case FrameKind::Accept:
+        ok = r.u16(frame.version);
+        break;
+    case FrameKind::Refuse:
+        break;
+    case FrameKind::Request:
+    case FrameKind::AdviseStop:
+        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.name(frame.item);
+        break;
+    case FrameKind::Poke:
+        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.name(frame.item);
+        r.rest(frame.data, frame.dataSize);
+        break;
+    case FrameKind::Execute:
+        ok = r.u32(frame.transaction) && r.u32(frame.format);
+        r.rest(frame.data, frame.dataSize);
+        break;
+    case FrameKind::AdviseStart:
+        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.u32(frame.flags) &&
+             r.u32(frame.key) && r.name(frame.item);
+        break;
+    case FrameKind::Reply:
+        ok = r.u32(frame.transaction) && r.u32(frame.status) && r.u32(frame.format);
+        r.rest(frame.data, frame.dataSize);
+        break;
+    case FrameKind::AdviseData:
+        ok = r.u32(frame.link) && r.u32(frame.serial) && r.u32(frame.key) && r.u32(frame.format) &&
+             r.u32(frame.flags);
+        r.rest(frame.data, frame.dataSize);
+        break;
+    case FrameKind::AdviseAck:
+        ok = r.u32(frame.link) && r.u32(frame.serial);
+        break;
+    default:
+        return DecodeResult::UnknownKind;
+    }
+    if (!ok || !r.atEnd()) {
+        return DecodeResult::Malformed;
+    }
+    frame.kind = FrameKind(kind);
+    consumed = kLengthFieldBytes + length;
+    return DecodeResult::Complete;
+}
+
+std::size_t encodedFrameSize(const Frame& frame) {
+    return kLengthFieldBytes + bodySize(frame);
+}
+
+void encodeFrame(const Frame& f, std::uint8_t* out) {
+    Writer w(out);
+    w.u32(std::uint32_t(bodySize(f)));
+    w.u8(std::uint8_t(f.kind));
+    switch (f.kind) {
+    case FrameKind::Hello:
+        w.u16(f.version);
+        w.i32(f.codePage);
+        w.name(f.service);
+        w.name(f.topic);
+        break;
+    case FrameKind::Accept:
+        w.u16(f.version);
+        break;
+    case FrameKind::Refuse:
+        break;
+    case FrameKind::Request:
+    case FrameKind::AdviseStop:
+        w.u32(f.transaction);
+        w.u32(f.format);
+        w.name(f.item);
+        break;
+    case FrameKind::Poke:
+        w.u32(f.transaction);
+        w.u32(f.format);
+        w.name(f.item);
+        w.bytes(f.data, f.dataSize);
+        break;
+    case FrameKind::Execute:
+        w.u32(f.transaction);
+        w.u32(f.format);
+        w.bytes(f.data, f.dataSize);
+        break;
+    case FrameKind::AdviseStart:
+        w.u32(f.transaction);
+        w.u32(f.format);
+        w.u32(f.flags);
+        w.u32(f.key);
+        w.name(f.item);
+        break;
+    case FrameKind::Reply:
+        w.u32(f.transaction);
+        w.u32(f.status);
+        w.u32(f.format);
+        w.bytes(f.data, f.dataSize);
+        break;
+    case FrameKind::AdviseData:
+        w.u32(f.link);
+        w.u32(f.serial);
+        w.u32(f.key);
+        w.u32(f.format);
+        w.u32(f.flags);
+        w.bytes(f.data, f.dataSize);
+        break;
+    case FrameKind::AdviseAck:
+        w.u32(f.link);
+        w.u32(f.serial);
+        break;
+    }
+}
+
+const char* frameKindName(FrameKind kind) {
+    switch (kind) {
+    case FrameKind::Hello:
+        return "Hello";
+    case FrameKind::Accept:
+        return "Accept";
+    case FrameKind::Refuse:
+        return "Refuse";
+    case FrameKind::Request:
+        return "Request";
+    case FrameKind::Poke:
+        return "Poke";
+    case FrameKind::Execute:
+        return "Execute";
+    case FrameKind::AdviseStart:
+        return "AdviseStart";
+    case FrameKind::AdviseStop:
+        return "AdviseStop";
+    case FrameKind::Reply:
+        return "Reply";
+    case FrameKind::AdviseData:
+        return "AdviseData";
+    case FrameKind::AdviseAck:
+        return "AdviseAck";
+    }
+    return "?";
+}
+
+void DdeBuffer::consume(std::size_t n) {
+    m_begin += std::min(n, readable());
+    if (m_begin == m_end) {
+        m_begin = m_end = 0;
+    }
+}
+
+std::uint8_t* DdeBuffer::reserveWrite(std::size_t n) {
+    if (m_capacity - m_end >= n) {
+        return m_data.get() + m_end;
+    }
+    const std::size_t used = readable();
+    if (m_capacity >= used + n && m_begin >= m_capacity / 2) {
+        // Enough room once the consumed front is dropped; moving only pays
+        // when the front is large, otherwise grow.
+        std::memmove(m_data.get(), m_data.get() + m_begin, used);
+    } else {
+        std::size_t capacity = std::max<std::size_t>(m_capacity, 4096);
+        while (capacity < used + n) {
+            capacity *= 2;
+        }
+        auto data = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        if (used != 0) {
+            std::memcpy(data.get(), m_data.get() + m_begin, used);
+        }
+        m_data = std::move(data);
+        m_capacity = capacity;
+    }
+    m_begin = 0;
+    m_end = used;
+    return m_data.get() + m_end;
+}
+
+void DdeBuffer::append(const void* bytes, std::size_t n) {
+    if (n == 0) {
+        return;
+    }
+    std::memcpy(reserveWrite(n), bytes, n);
+    m_end += n;
+}
+
+void DdeBuffer::appendFrame(const Frame& frame) {
+    const std::size_t n = encodedFrameSize(frame);
+    encodeFrame(frame, reserveWrite(n));
+    m_end += n;
+}
+
+void DdeBuffer::clear() {
+    m_begin = m_end = 0;
+}
+
+void DdeBuffer::shrinkIfIdle(std::size_t keep) {
+    if (empty() && m_capacity > keep) {
+        m_data.reset();
+        m_capacity = 0;
+        m_begin = m_end = 0;
+    }
+}
+
+} // namespace orvane::dde
