@@ -21,16 +21,15 @@ public:
     Delegate() = default;
 
     template <typename T, typename U>
-        requires std::is_base_of_v<T, U>
-    Delegate(U* object, void (T::*method)(Args...)) : m_object(static_cast<T*>(object)) {
+    requires std::is_base_of_v<T, U> Delegate(U* object, void (T::*method)(Args...))
+        : m_object(static_cast<T*>(object)) {
         static_assert(sizeof(method) <= sizeof(Storage), "method pointer too large");
         std::memcpy(m_method.data(), &method, sizeof(method));
         m_thunk = &thunk<T, void (T::*)(Args...)>;
     }
 
     template <typename T, typename U>
-        requires std::is_base_of_v<T, U>
-    Delegate(U* object, void (T::*method)(Args...) const)
+    requires std::is_base_of_v<T, U> Delegate(U* object, void (T::*method)(Args...) const)
         : m_object(const_cast<T*>(static_cast<const T*>(object))) {
         static_assert(sizeof(method) <= sizeof(Storage), "method pointer too large");
         std::memcpy(m_method.data(), &method, sizeof(method));

@@ -32,13 +32,25 @@ TestEnvironment::~TestEnvironment() {
     }
 }
 
-QString TestEnvironment::ddeDir() const { return m_root.filePath("dde"); }
-QString TestEnvironment::registryDir() const { return m_root.filePath("registry"); }
-QString TestEnvironment::dataDir() const { return m_root.filePath("data"); }
+QString TestEnvironment::ddeDir() const {
+    return m_root.filePath("dde");
+}
+QString TestEnvironment::registryDir() const {
+    return m_root.filePath("registry");
+}
+QString TestEnvironment::dataDir() const {
+    return m_root.filePath("data");
+}
 
-TestEnvironment* TestEnvironment::instance() { return g_instance; }
+TestEnvironment* TestEnvironment::instance() {
+    return g_instance;
+}
 
-QString serverExecutable() { return QString::fromUtf8(ORVANE_SERVER_EXE); }
-QString sourceDir() { return QString::fromUtf8(ORVANE_SOURCE_DIR); }
+QString serverExecutable() {
+    return QString::fromUtf8(ORVANE_SERVER_EXE);
+}
+QString sourceDir() {
+    return QString::fromUtf8(ORVANE_SOURCE_DIR);
+}
 
 } // namespace orvane::test
