@@ -1,9 +1,13 @@
 #include "DdeFrame.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace orvane::dde {
+
+// Frames are written in host order, which the protocol defines as little-endian.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
