@@ -11,15 +11,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    duxlane::NetworkFileError error;
-    const auto network = duxlane::NetworkFile::parse(text, &error);
+    orvane::server::NetworkFileError error;
+    const auto network = orvane::server::NetworkFile::parse(text, &error);
     if (!network) {
         if (error.message.isEmpty()) {
             std::abort(); // a refusal always says why
         }
         return 0;
     }
-    const auto again = duxlane::NetworkFile::parse(duxlane::NetworkFile::write(*network), &error);
+    const auto again =
+        orvane::server::NetworkFile::parse(orvane::server::NetworkFile::write(*network), &error);
     if (!again || again->controls.size() != network->controls.size()) {
         std::abort();
     }

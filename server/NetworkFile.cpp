@@ -9,7 +9,7 @@
 
 #include "ServerNames.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 QString NetworkFileError::toString() const {
     if (line <= 0) {
@@ -1058,4 +1058,4 @@ QByteArray NetworkFile::write(const NetworkDefinition& network) {
     return out.toUtf8();
 }
 
-} // namespace duxlane
+} // namespace orvane::server

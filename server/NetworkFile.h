@@ -17,7 +17,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace duxlane {
+namespace orvane::server {
 
 // Class codes of the raw attribute reply.
 enum class ItemClass : std::uint8_t { Monitor = 1, Tunable = 2, Configure = 3 };
@@ -138,4 +138,4 @@ QString className(ItemClass itemClass);
 
 } // namespace values
 
-} // namespace duxlane
+} // namespace orvane::server

@@ -1,6 +1,6 @@
 #include "NetworkGenerator.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 NetworkDefinition generateNetwork(const GeneratorSettings& settings) {
     NetworkDefinition network;
@@ -109,4 +109,4 @@ NetworkDefinition generateNetwork(const GeneratorSettings& settings) {
     return network;
 }
 
-} // namespace duxlane
+} // namespace orvane::server

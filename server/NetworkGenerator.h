@@ -6,7 +6,7 @@
 
 #include "NetworkFile.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 struct GeneratorSettings {
     QString topic = QStringLiteral("BIG1");
@@ -18,4 +18,4 @@ struct GeneratorSettings {
 // Deterministic: the same settings give the same network.
 NetworkDefinition generateNetwork(const GeneratorSettings& settings);
 
-} // namespace duxlane
+} // namespace orvane::server

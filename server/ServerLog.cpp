@@ -1,5 +1,5 @@
 #include "ServerLog.h"
 
-namespace duxlane {
+namespace orvane::server {
 Q_LOGGING_CATEGORY(lcServer, "orvane.server")
-} // namespace duxlane
+} // namespace orvane::server

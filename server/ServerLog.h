@@ -5,6 +5,6 @@
 
 #include <QLoggingCategory>
 
-namespace duxlane {
+namespace orvane::server {
 Q_DECLARE_LOGGING_CATEGORY(lcServer)
-} // namespace duxlane
+} // namespace orvane::server

@@ -1,6 +1,6 @@
 #include "ServerNames.h"
 
-namespace duxlane::names {
+namespace orvane::server::names {
 
 bool isReservedItem(const QString& name) {
     static const char* const fixed[] = {kTopicItemList,   kMutableItemList, kProtocolId,
@@ -20,4 +20,4 @@ bool isReservedItem(const QString& name) {
     return false;
 }
 
-} // namespace duxlane::names
+} // namespace orvane::server::names

@@ -8,7 +8,7 @@
 
 #include "ServerInterface.h"
 
-namespace duxlane::names {
+namespace orvane::server::names {
 
 namespace iface = orvane::duxlane;
 
@@ -45,4 +45,4 @@ constexpr const char* kWindowClass = iface::kWindowClass;
 // identification items and the command result items (letter case ignored).
 bool isReservedItem(const QString& name);
 
-} // namespace duxlane::names
+} // namespace orvane::server::names

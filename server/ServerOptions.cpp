@@ -2,7 +2,7 @@
 
 #include <QProcessEnvironment>
 
-namespace duxlane {
+namespace orvane::server {
 
 namespace {
 
@@ -253,4 +253,4 @@ bool ServerOptions::isDeadControl(const QString& topic) const {
     return containsIgnoringCase(deadControls, topic);
 }
 
-} // namespace duxlane
+} // namespace orvane::server

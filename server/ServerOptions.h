@@ -11,7 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace duxlane {
+namespace orvane::server {
 
 // Interval of the live value updates (10 Hz).
 constexpr int kLiveTickMs = 100;
@@ -61,4 +61,4 @@ struct ServerOptions {
     bool isDeadControl(const QString& topic) const;
 };
 
-} // namespace duxlane
+} // namespace orvane::server

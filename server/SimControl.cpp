@@ -12,7 +12,7 @@
 #include "ServerNames.h"
 #include "ValueStore.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 namespace {
 
@@ -675,4 +675,4 @@ void SimControl::advance(double dtSeconds, double nowSeconds) {
     }
 }
 
-} // namespace duxlane
+} // namespace orvane::server

@@ -29,7 +29,7 @@
 #include "NetworkFile.h"
 #include "ServerInterface.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 class ValueStore;
 
@@ -204,4 +204,4 @@ private:
     std::vector<QBitArray> m_written; // per block: bytes written since the last erase
 };
 
-} // namespace duxlane
+} // namespace orvane::server

@@ -5,7 +5,7 @@
 
 #include "ServerLog.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 SimNetwork::SimNetwork(ValueStore* store, SimControl::Timing timing, QObject* parent)
     : QObject(parent), m_store(store), m_timing(timing) {
@@ -76,4 +76,4 @@ void SimNetwork::tick() {
     }
 }
 
-} // namespace duxlane
+} // namespace orvane::server

@@ -17,7 +17,7 @@
 #include "NetworkFile.h"
 #include "SimControl.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 class ValueStore;
 
@@ -46,7 +46,7 @@ public:
     void stop();
 
 signals:
-    void controlAdded(duxlane::SimControl* control);
+    void controlAdded(orvane::server::SimControl* control);
 
 private:
     void tick();
@@ -60,4 +60,4 @@ private:
     qint64 m_lastTickMs = 0;
 };
 
-} // namespace duxlane
+} // namespace orvane::server

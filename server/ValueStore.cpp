@@ -7,7 +7,7 @@
 
 #include "ServerLog.h"
 
-namespace duxlane {
+namespace orvane::server {
 
 namespace {
 
@@ -153,4 +153,4 @@ bool ValueStore::rememberNetwork(const QString& absolutePath) {
     return true;
 }
 
-} // namespace duxlane
+} // namespace orvane::server

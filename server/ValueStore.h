@@ -19,7 +19,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace duxlane {
+namespace orvane::server {
 
 class ValueStore {
 public:
@@ -55,4 +55,4 @@ private:
     QString m_dataDir;
 };
 
-} // namespace duxlane
+} // namespace orvane::server

@@ -11,7 +11,7 @@
 
 #include "TestEnvironment.h"
 
-using namespace duxlane;
+using namespace orvane::server;
 
 namespace {
 

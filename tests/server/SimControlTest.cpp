@@ -13,7 +13,7 @@
 #include "NetworkFile.h"
 #include "ValueStore.h"
 
-using namespace duxlane;
+using namespace orvane::server;
 
 namespace {
 
@@ -58,7 +58,8 @@ protected:
         EXPECT_TRUE(control->execute(command, &why)) << why.toStdString();
         const auto which = SimControl::commandOf(command);
         const int slot = control->resultSlot(*which);
-        QTest::qWaitFor([&] { return !control->value(slot).isEmpty(); }, 1000);
+        [[maybe_unused]] const bool came =
+            QTest::qWaitFor([&] { return !control->value(slot).isEmpty(); }, 1000);
         return control->value(slot);
     }
     QTemporaryDir dir;

@@ -1,0 +1,40 @@
+// The server core run in the test's own process and event loop, as later
+// tests of the program's model may run it.
+
+#include <gtest/gtest.h>
+
+#include "DdeTestClient.h"
+#include "DuxlaneServer.h"
+#include "SimNetwork.h"
+#include "SimServer.h"
+
+using namespace orvane::test;
+
+TEST(InProcessServer, ServesATestNetworkOnTheTestsEventLoop) {
+    SimServer files; // only for writing the network file
+    orvane::server::ServerOptions options = InProcessServer::defaults();
+    options.openFiles << files.writeNetwork(SimServer::kSmallNetwork);
+    InProcessServer server(options);
+    ASSERT_TRUE(server.start()) << server.errorString().toStdString();
+    EXPECT_EQ(server.server().network().controls().size(), 2u);
+
+    DdeTestClient client;
+    const HCONV system = client.connect("UPCIDuxlane", "System");
+    ASSERT_NE(system, 0u);
+    EXPECT_EQ(client.text(system, "Topics"), "PLC1\tPLC2\tSYSTEM");
+    const HCONV conv = client.connectControl("PLC1");
+    ASSERT_NE(conv, 0u);
+    EXPECT_TRUE(client.poke(conv, "Count", "8"));
+    EXPECT_EQ(client.runCommand(conv, "Shutdown"), "0");
+    EXPECT_EQ(client.text(conv, "Run Mode"), "1");
+    server.stop();
+    EXPECT_TRUE(waitUntil([&] { return client.wasDisconnected(conv); }));
+}
+
+TEST(InProcessServer, SecondServerInOneProcessIsRefused) {
+    InProcessServer first;
+    ASSERT_TRUE(first.start());
+    InProcessServer second;
+    EXPECT_FALSE(second.start());
+    EXPECT_FALSE(second.errorString().isEmpty());
+}
