@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <QByteArray>
 #include <QDir>
 #include <QStringList>
+
+#include "DdeRuntime.h"
 
 namespace {
 
@@ -23,45 +26,17 @@ QString errnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// The folder of the DDE sockets; see WindowClass.h for the rules.
+// The folder of the DDE sockets, under the same rules.
 QString runtimeFolder(QString* error) {
-    QByteArray path = qgetenv("ORVANE_DDE_DIR");
-    if (path.isEmpty()) {
-        const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
-        path = xdg.isEmpty() ? QByteArray("/tmp/orvane-dde-") + QByteArray::number(::getuid())
-                             : xdg + "/orvane-dde";
-    }
-    auto fail = [&](const QString& why) {
+    const std::string path = orvane::dde::runtimeDirPath();
+    std::string why;
+    if (!orvane::dde::prepareRuntimeDir(path, why)) {
         if (error) {
-            *error =
-                QStringLiteral("Run-time folder %1: %2").arg(QString::fromLocal8Bit(path), why);
+            *error = QStringLiteral("Run-time folder: %1").arg(QString::fromStdString(why));
         }
         return QString();
-    };
-    struct stat st {};
-    if (::lstat(path.constData(), &st) != 0) {
-        if (errno != ENOENT) {
-            return fail(errnoText(errno));
-        }
-        // The parents are ordinary folders; only the last one must be private.
-        QDir().mkpath(QFileInfo(QString::fromLocal8Bit(path)).absolutePath());
-        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-            return fail(errnoText(errno));
-        }
-        if (::lstat(path.constData(), &st) != 0) {
-            return fail(errnoText(errno));
-        }
     }
-    if (!S_ISDIR(st.st_mode)) {
-        return fail(QStringLiteral("not a folder"));
-    }
-    if (st.st_uid != ::getuid()) {
-        return fail(QStringLiteral("owned by another user"));
-    }
-    if ((st.st_mode & 0077) != 0) {
-        return fail(QStringLiteral("open to other users"));
-    }
-    return QString::fromLocal8Bit(path);
+    return QString::fromLocal8Bit(path.c_str());
 }
 
 // Upper-cased, with everything but letters, digits, blank, '_' and '-'

@@ -103,7 +103,7 @@ TEST(WindowClass, FolderOpenToOthersIsRefused) {
     }
     {
         // A missing folder is made private.
-        const QString fresh = root.filePath(QStringLiteral("sub/fresh"));
+        const QString fresh = root.filePath(QStringLiteral("fresh"));
         DdeDirOverride override(fresh);
         WindowClassRegistration reg(QStringLiteral("Fresh"));
         ASSERT_TRUE(reg.isValid()) << reg.errorString().toStdString();
