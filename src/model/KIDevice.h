@@ -26,6 +26,7 @@
 
 #include "Component.h"
 #include "Delegate.h"
+#include "Object.h"
 
 namespace orvane {
 
@@ -44,7 +45,7 @@ using TKIDeviceEvent = Delegate<TKIDevice*>;
 constexpr int kDisconnectItemsSleepMs = 1000;
 
 // One entry of the item map: the item (owned) and its claim count.
-class TKMapItem {
+class TKMapItem : public TObject {
 public:
     TKMapItem(std::unique_ptr<TKIItem> item);
     ~TKMapItem();
@@ -134,6 +135,9 @@ protected:
 private:
     const QStringList& ReadList(const char* item, QStringList& list, bool& loaded);
     void ListReceived(const char* value, EDdeError* error);
+    // Stops the items' hot links on the current conversation (they restart
+    // with the next one).
+    void DisconnectItemsFrom();
     template <typename F>
     void ForEachItem(F&& f);
 

@@ -96,6 +96,11 @@ public:
     static QString VariantToText(const QVariant& value);
 
 protected:
+    friend class TKIDevice;
+    // The conversation is gone without a word (its server object was
+    // destroyed): forget it without calling it; a running link becomes pending.
+    void ForgetConversation();
+
     // Raises "Control has not been connected." when there is no conversation.
     void CheckConnected() const;
 
@@ -117,7 +122,11 @@ private:
     TKIDdeClientConv* m_conversation = nullptr;
     std::unique_ptr<Synchronizer> m_synchronizer;
     QString m_replyText;
+    bool m_replyArrived = false;
     std::unique_ptr<EDdeError> m_replyError;
+    // Set while subscribers are being called, so that a subscriber that frees
+    // the item is noticed.
+    bool* m_deathFlag = nullptr;
 };
 
 } // namespace orvane

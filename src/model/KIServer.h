@@ -12,9 +12,10 @@
 // Thread: main thread only. Retries run from 1000 ms timers; GetTopics and
 // ShutDown wait with the event loop running.
 //
-// Callbacks: OpenTopic's callback is called exactly once per call: with the
+// Callbacks: OpenTopic's callback is called once per call: with the
 // conversation (at once, or when the server has come up or the topic has
-// opened), or with null when the topic cannot be had. OnConnected fires once
+// opened), or with null when the topic cannot be had. (A request made while
+// the server program cannot be found at all waits until a server comes up.) OnConnected fires once
 // both System conversations answer; OnDisconnected when the DDE instance
 // reports a lost conversation.
 //
@@ -27,6 +28,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -34,6 +36,7 @@
 
 #include "Component.h"
 #include "Delegate.h"
+#include "Object.h"
 
 namespace orvane {
 
@@ -63,7 +66,7 @@ constexpr int kTopicTries = 60;
 constexpr int kRetryIntervalMs = 1000;
 
 // One shared topic conversation and the number of its users.
-class TDdeConvInfo {
+class TDdeConvInfo : public TObject {
 public:
     TDdeConvInfo();
     ~TDdeConvInfo(); // frees, and so disconnects, the conversation
@@ -73,7 +76,7 @@ public:
 };
 
 // One caller waiting for a topic.
-class TConvNotificationInfo {
+class TConvNotificationInfo : public TObject {
 public:
     TConvNotificationInfo(const TConvNotifyEvent& callback, const QString& topic)
         : callback(callback), topic(topic) {}
@@ -83,11 +86,13 @@ public:
 };
 
 // One topic whose conversation is being retried, with every caller waiting for
-// it in arrival order.
-class TNetworkConfiguration {
+// it in arrival order. It holds the topic's record (each waiter is one use)
+// until the topic opens, when the record moves to the server's topic table.
+class TNetworkConfiguration : public TObject {
 public:
-    TNetworkConfiguration(TKIServer* server, const QString& topic, TKIDdeClientConv* conversation);
-    ~TNetworkConfiguration();
+    TNetworkConfiguration(TKIServer* server, const QString& topic,
+                          std::unique_ptr<TDdeConvInfo> record);
+    ~TNetworkConfiguration() override;
 
     const QString& Topic() const { return m_topic; }
     int TriesLeft() const { return m_triesLeft; }
@@ -95,12 +100,12 @@ public:
 
 private:
     friend class TKIServer;
-    void Tick();
-    void AnswerAll(TKIDdeClientConv* conversation);
+    // Empties the waiting list, returning the callbacks in arrival order.
+    std::vector<TConvNotifyEvent> TakeWaiters();
 
     TKIServer* m_server;
     QString m_topic;
-    TKIDdeClientConv* m_conversation;          // the topic record's, not owned
+    std::unique_ptr<TDdeConvInfo> m_record;
     std::unique_ptr<TKListOfObject> m_waiters; // of TConvNotificationInfo, owned
     QTimer m_timer;
     int m_triesLeft = kTopicTries;
@@ -186,6 +191,9 @@ private:
     void ReportError(const QString& text);
     bool LauncherRunning() const;
     TDdeConvInfo* FindTopic(const QString& topic) const;
+    TNetworkConfiguration* FindWaitingTopic(const QString& topic) const;
+    void WaitingTopicTick(TNetworkConfiguration* configuration);
+    QString RequestSystemItem(const char* item);
 
     QString m_serverName;
     std::unique_ptr<TKIStatusPanel> m_statusPanel;

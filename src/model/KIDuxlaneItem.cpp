@@ -1,0 +1,169 @@
+#include "KIDuxlaneItem.h"
+
+#include "DdeClientConv.h"
+#include "DdeError.h"
+#include "ModelLog.h"
+#include "ServerInterface.h"
+#include "Synchronizer.h"
+#include "TextCodec.h"
+
+namespace orvane {
+
+ItemClassType ItemClassFromCode(std::uint8_t code) {
+    switch (code) {
+    case 2:
+        return vctTunable;
+    case 3:
+        return vctConfigure;
+    default:
+        return vctMonitor;
+    }
+}
+
+ItemDataType ItemDataTypeFromCode(std::uint8_t code) {
+    switch (code) {
+    case 0x01:
+        return vdtBoolean;
+    case 0x03:
+    case 0x04:
+    case 0x83:
+    case 0x84:
+        return vdtInteger;
+    case 0x20:
+    case 0x21:
+    case 0x30:
+    case 0x31:
+        return vdtReal;
+    case 0x40:
+        return vdtTime;
+    case 0x42:
+        return vdtTimer;
+    default:
+        return vdtString;
+    }
+}
+
+bool DecodeAttributeReply(const QByteArray& reply, TKIItemAttributes& attributes) {
+    constexpr qsizetype kCodeBytes = 2;
+    if (reply.size() < kCodeBytes) {
+        return false;
+    }
+    const qsizetype minEnd = reply.indexOf('\0', kCodeBytes);
+    if (minEnd < 0) {
+        return false;
+    }
+    qsizetype maxEnd = reply.indexOf('\0', minEnd + 1);
+    if (maxEnd < 0) {
+        maxEnd = reply.size();
+    }
+    attributes.classType = ItemClassFromCode(static_cast<std::uint8_t>(reply[0]));
+    attributes.dataType = ItemDataTypeFromCode(static_cast<std::uint8_t>(reply[1]));
+    attributes.minValue = fromWindows1252(reply.constData() + kCodeBytes, minEnd - kCodeBytes);
+    attributes.maxValue = fromWindows1252(reply.constData() + minEnd + 1, maxEnd - minEnd - 1);
+    return true;
+}
+
+TKIDuxlaneItem::TKIDuxlaneItem(const QString& name)
+    : TKIItem(name), m_attributeSynchronizer(std::make_unique<Synchronizer>()) {}
+
+TKIDuxlaneItem::~TKIDuxlaneItem() = default;
+
+void TKIDuxlaneItem::Connect(TKIDdeClientConv* conversation) {
+    TKIItem::Connect(conversation);
+    if (m_connectListeners.empty()) {
+        return;
+    }
+    // One-shot: taken off before they run, so a listener may register again.
+    std::vector<TKIItemEvent> listeners;
+    listeners.swap(m_connectListeners);
+    for (const TKIItemEvent& listener : listeners) {
+        listener(this);
+    }
+}
+
+void TKIDuxlaneItem::OnAttributesReady(const TKIItemEvent& handler) {
+    if (handler) {
+        m_connectListeners.push_back(handler);
+    }
+}
+
+orvane::ItemClassType TKIDuxlaneItem::ItemClassType() {
+    FetchAttributes();
+    return m_classType;
+}
+
+ItemDataType TKIDuxlaneItem::DataType() {
+    FetchAttributes();
+    return m_dataType;
+}
+
+QVariant TKIDuxlaneItem::MinValue() {
+    FetchAttributes();
+    return m_minValue;
+}
+
+QVariant TKIDuxlaneItem::MaxValue() {
+    FetchAttributes();
+    return m_maxValue;
+}
+
+void TKIDuxlaneItem::UseDefaultAttributes() {
+    m_classType = vctMonitor;
+    m_dataType = vdtString;
+    m_minValue = QVariant(0);
+    m_maxValue = QVariant(0);
+}
+
+void TKIDuxlaneItem::FetchAttributes() {
+    if (m_attributesFetched) {
+        return;
+    }
+    // Checked before the one fetch is spent: an unconnected item fetches when
+    // it gets its conversation (OnAttributesReady).
+    CheckConnected();
+    m_attributesFetched = true;
+
+    m_attributeSynchronizer->StartTransaction();
+    try {
+        m_attributeError.reset();
+        m_attributeReply.clear();
+        Conversation()->RequestRaw(Name(), TDdeDataEvent(this, &TKIDuxlaneItem::AttributesReceived));
+        m_attributeSynchronizer->WaitForCompletion();
+        if (m_attributeError) {
+            std::unique_ptr<EDdeError> error = std::move(m_attributeError);
+            throw EDdeError(*error);
+        }
+    } catch (const EDdeError& e) {
+        qCInfo(lcModel) << "Attributes of" << Name() << "not available:" << e.what();
+        UseDefaultAttributes();
+        m_attributeError.reset();
+        m_attributeSynchronizer->CompleteTransaction();
+        return;
+    }
+
+    if (m_attributeReply.isEmpty()) {
+        throw Exception(QStringLiteral("Reply was empty ") + Name());
+    }
+    TKIItemAttributes attributes;
+    if (!DecodeAttributeReply(m_attributeReply, attributes)) {
+        qCWarning(lcModel) << "Malformed attribute reply for" << Name() << "("
+                           << m_attributeReply.size() << "bytes); using the defaults";
+        UseDefaultAttributes();
+        return;
+    }
+    m_classType = attributes.classType;
+    m_dataType = attributes.dataType;
+    m_minValue = QVariant(attributes.minValue);
+    m_maxValue = QVariant(attributes.maxValue);
+}
+
+void TKIDuxlaneItem::AttributesReceived(const char* value, EDdeError* error) {
+    if (error) {
+        m_attributeError.reset(new EDdeError(*error));
+    } else if (value) {
+        m_attributeReply = QByteArray(value, 0);
+    }
+    m_attributeSynchronizer->CompleteTransaction();
+}
+
+} // namespace orvane
