@@ -78,7 +78,7 @@ void TKIDevice::SetIdentifier(const QString& identifier) {
     }
     Disconnect();
     m_identifier = identifier;
-    if (!m_identifier.isEmpty() && m_server && !IsLoading()) {
+    if (!m_identifier.isEmpty() && m_server && !ComponentState().testFlag(csLoading)) {
         Connect();
     }
 }
@@ -99,7 +99,7 @@ void TKIDevice::SetServer(TKIServer* server) {
     m_server = server;
     if (m_server) {
         m_server->FreeNotification(this);
-        if (!m_identifier.isEmpty() && !IsLoading()) {
+        if (!m_identifier.isEmpty() && !ComponentState().testFlag(csLoading)) {
             Connect();
         }
     }
@@ -266,7 +266,7 @@ const QStringList& TKIDevice::ReadList(const char* item, QStringList& list, bool
 
 void TKIDevice::ListReceived(const char* value, EDdeError* error) {
     if (error) {
-        m_replyError.reset(new EDdeError(*error));
+        m_replyError.reset(error);
     } else {
         m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
     }

@@ -159,7 +159,7 @@ void TKIDuxlaneItem::FetchAttributes() {
 
 void TKIDuxlaneItem::AttributesReceived(const char* value, EDdeError* error) {
     if (error) {
-        m_attributeError.reset(new EDdeError(*error));
+        m_attributeError.reset(error);
     } else if (value) {
         m_attributeReply = QByteArray(value, 0);
     }

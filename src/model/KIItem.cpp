@@ -75,7 +75,7 @@ QVariant TKIItem::Value() {
 
 void TKIItem::ReadCompleted(const char* value, EDdeError* error) {
     if (error) {
-        m_replyError.reset(new EDdeError(*error));
+        m_replyError.reset(error);
     } else {
         m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
         m_replyArrived = true;
@@ -205,7 +205,8 @@ void TKIItem::StopAdvise() {
 
 void TKIItem::AdviseData(const char* value, EDdeError* error) {
     if (error) {
-        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << error->what();
+        const std::unique_ptr<EDdeError> owned(error);
+        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << owned->what();
         return;
     }
     m_synchronizer->CompleteTransaction();

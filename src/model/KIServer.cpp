@@ -164,14 +164,14 @@ void TKIServer::SetServerName(const QString& name) {
     m_topics->Clear();
     ShutDown();
     m_serverName = name;
-    if (!IsLoading() && !m_serverName.isEmpty()) {
+    if (!ComponentState().testFlag(csLoading) && !m_serverName.isEmpty()) {
         StartServer();
     }
 }
 
 void TKIServer::SetNetworkDefFiles(const QStringList& files) {
     m_networkDefFiles = files;
-    if (!IsDesigning()) {
+    if (!ComponentState().testFlag(csDesigning)) {
         for (const QString& file : m_networkDefFiles) {
             OpenNetworkFile(file);
         }
@@ -195,17 +195,25 @@ void TKIServer::Notification(TComponent* component, TOperation operation) {
 
 QString TKIServer::FindServerPath() {
     QString path;
-    TRegistry registry(HKEY_LOCAL_MACHINE);
-    const QString key = QStringLiteral("%1\\%2\\%3")
-                            .arg(Latin(duxlane::kRegistrySoftwareKey),
-                                 Latin(duxlane::kRegistryMakerKey),
-                                 Latin(duxlane::kRegistryServersKey));
     bool found = false;
-    if (registry.KeyExists(key)) {
-        for (const QString& sub : registry.SubKeys(key)) {
-            if (sub.compare(m_serverName, Qt::CaseInsensitive) == 0) {
-                path = registry.ReadString(key + QLatin1Char('\\') + sub, QString());
-                found = true;
+    TRegistry registry(HKEY_LOCAL_MACHINE);
+    const QString serversKey = QStringLiteral("\\%1\\%2\\%3")
+                                   .arg(Latin(duxlane::kRegistrySoftwareKey),
+                                        Latin(duxlane::kRegistryMakerKey),
+                                        Latin(duxlane::kRegistryServersKey));
+    if (registry.OpenKeyReadOnly(serversKey)) {
+        for (const QString& sub : registry.GetKeyNames()) {
+            if (sub.compare(m_serverName, Qt::CaseInsensitive) != 0) {
+                continue;
+            }
+            TRegistry server(HKEY_LOCAL_MACHINE);
+            if (server.OpenKeyReadOnly(serversKey + QLatin1Char('\\') + sub)) {
+                try {
+                    path = server.ReadString(QString());
+                    found = true;
+                } catch (const ERegistryException& e) {
+                    qCWarning(lcModel) << "Registry entry of" << sub << "unreadable:" << e.what();
+                }
                 break;
             }
         }
@@ -217,7 +225,7 @@ QString TKIServer::FindServerPath() {
 }
 
 void TKIServer::StartServer() {
-    if (IsDesigning()) {
+    if (ComponentState().testFlag(csDesigning)) {
         return;
     }
     ShowStatus(Latin(kStartingServer));
@@ -326,7 +334,7 @@ void TKIServer::ConnectionLost(TKIDdeMgr*) {
 
 void TKIServer::OpenTopic(const QString& topic, const TConvNotifyEvent& callback) {
     if (!LauncherRunning()) {
-        if (IsDesigning()) {
+        if (ComponentState().testFlag(csDesigning)) {
             return;
         }
         m_deferred->Append(new TConvNotificationInfo(callback, topic));
@@ -436,7 +444,7 @@ void TKIServer::ReleaseTopic(const QString& topic) {
 
 void TKIServer::ReplyReceived(const char* value, EDdeError* error) {
     if (error) {
-        m_lastError.reset(new EDdeError(*error));
+        m_lastError.reset(error);
     } else {
         m_lastReply = value ? fromWindows1252(value, qstrlen(value)) : QString();
     }
