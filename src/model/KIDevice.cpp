@@ -6,7 +6,7 @@
 #include <QCollator>
 #include <QThread>
 
-#include "DdeClientConv.h"
+#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "KContainer.h"
 #include "KIItem.h"

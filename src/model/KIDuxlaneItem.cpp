@@ -1,6 +1,6 @@
 #include "KIDuxlaneItem.h"
 
-#include "DdeClientConv.h"
+#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "ModelLog.h"
 #include "ServerInterface.h"

@@ -3,7 +3,7 @@
 #include <QLocale>
 #include <QVarLengthArray>
 
-#include "DdeClientConv.h"
+#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "ModelLog.h"
 #include "Synchronizer.h"

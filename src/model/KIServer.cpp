@@ -2,14 +2,15 @@
 
 #include <atomic>
 
-#include "DdeClientConv.h"
+#include "KIDdeClientConv.h"
 #include "DdeError.h"
-#include "DdeMgr.h"
+#include "KIDdeMgr.h"
 #include "DialogService.h"
 #include "ExeMod.h"
 #include "KContainer.h"
 #include "KIStatusPanel.h"
 #include "ModelLog.h"
+#include "Process.h"
 #include "Registry.h"
 #include "ServerInterface.h"
 #include "Synchronizer.h"
@@ -32,12 +33,12 @@ QString Latin(const char* text) { return QString::fromLatin1(text); }
 int ShowWindowValue(TKRunMode mode) {
     switch (mode) {
     case TKRunMode::Hidden:
-        return 0; // SW_HIDE
+        return SW_HIDE;
     case TKRunMode::Normal:
-        return 1; // SW_SHOWNORMAL
+        return SW_SHOWNORMAL;
     case TKRunMode::Minimized:
     default:
-        return 2; // SW_SHOWMINIMIZED
+        return SW_SHOWMINIMIZED;
     }
 }
 

@@ -202,6 +202,9 @@ private:
 
     std::unique_ptr<TKIDdeMgr> m_ddeMgr;
     std::unique_ptr<TKMapStringToObject> m_topics;   // of TDdeConvInfo, owned
+    // Records dropped by a change of ServerName; devices may still hold their
+    // conversations, so they live as long as this object.
+    std::unique_ptr<TKListOfObject> m_retiredTopics; // of TDdeConvInfo, owned
     std::unique_ptr<TKListOfObject> m_waitingTopics; // of TNetworkConfiguration, owned
     std::unique_ptr<TKListOfObject> m_deferred;      // of TConvNotificationInfo, owned
     std::unique_ptr<TExeModule> m_launcher;
