@@ -9,7 +9,7 @@ TKIStatusPanel::TKIStatusPanel(TComponent* notificationOwner)
 
 TKIStatusPanel::~TKIStatusPanel() = default;
 
-void TKIStatusPanel::SetStatusBar(StatusBar* statusBar) {
+void TKIStatusPanel::SetStatusBar(TStatusBar* statusBar) {
     if (statusBar != m_statusBar) {
         m_notificationRegistered = false;
     }
@@ -20,7 +20,7 @@ void TKIStatusPanel::SetStatusBar(StatusBar* statusBar) {
 
 void TKIStatusPanel::RegisterForNotification() {
     if (m_statusBar && m_notificationOwner && !m_notificationRegistered) {
-        m_statusBar->FreeNotification(m_notificationOwner);
+        m_notificationOwner->FreeNotification(m_statusBar);
         m_notificationRegistered = true;
     }
 }

@@ -16,8 +16,8 @@
 
 namespace orvane {
 
-class StatusBar;
-class StatusPanel;
+class TStatusBar;
+class TStatusPanel;
 
 class TKIStatusPanel {
 public:
@@ -29,10 +29,10 @@ public:
     TKIStatusPanel(const TKIStatusPanel&) = delete;
     TKIStatusPanel& operator=(const TKIStatusPanel&) = delete;
 
-    StatusBar* GetStatusBar() const { return m_statusBar; }
+    TStatusBar* StatusBar() const { return m_statusBar; }
     // Stores the bar, re-resolves the panel at the current index and registers
     // the notification owner for the bar's destruction notice.
-    void SetStatusBar(StatusBar* statusBar);
+    void SetStatusBar(TStatusBar* statusBar);
 
     int PanelIndex() const { return m_panelIndex; }
     // With a status bar: stores the index and resolves the panel (none when the
@@ -51,9 +51,9 @@ public:
 private:
     void RegisterForNotification();
 
-    StatusBar* m_statusBar = nullptr;
+    TStatusBar* m_statusBar = nullptr;
     int m_panelIndex = 0;
-    StatusPanel* m_panel = nullptr;
+    TStatusPanel* m_panel = nullptr;
     TComponent* m_notificationOwner = nullptr;
     bool m_notificationRegistered = false;
 };

@@ -1,0 +1,215 @@
+// What a user of a large control feels: how long 10,000 watched variables take
+// to show their first values, how many value changes per second reach the
+// subscribers, and the round trip of one synchronous read, measured against
+// the real simulated server started through the registry and the launcher.
+//
+// Figures (last lines of the output):
+//   model.first_values_10000_items_ms   10,000 items acquired and subscribed on
+//                                       one device, until every first value came
+//   model.subscriber_values_per_s       subscriber calls per second while all
+//                                       10,000 items change
+//   model.value_read_roundtrip_us       median synchronous Value read of an
+//                                       unadvised item
+//   dde.request_roundtrip_us            the same request through the DDE link
+//                                       alone, in the same run
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <unordered_set>
+#include <memory>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "DdeError.h"
+#include "ExeMod.h"
+#include "KIDdeClientConv.h"
+#include "KIDevice.h"
+#include "KIItem.h"
+#include "KIServer.h"
+#include "Registry.h"
+#include "Synchronizer.h"
+
+using namespace orvane;
+
+namespace {
+
+constexpr int kItems = 10000;
+constexpr int kNetworkItems = 20000;
+constexpr int kThroughputSeconds = 3;
+constexpr int kReads = 2000;
+const char* const kTopic = "BIG1";
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+struct Counter {
+    void Changed(TKIItem* item) {
+        ++calls;
+        if (seen.insert(item).second) {
+            ++firstValues;
+        }
+    }
+    long long calls = 0;
+    int firstValues = 0;
+    std::unordered_set<TKIItem*> seen;
+};
+
+// One synchronous request through the DDE link alone.
+struct RawReader {
+    void Done(const char* value, EDdeError* error) {
+        delete error;
+        ok = value != nullptr;
+        sync.CompleteTransaction();
+    }
+    double Read(TKIDdeClientConv* conversation, const QString& item) {
+        QElapsedTimer timer;
+        timer.start();
+        sync.StartTransaction();
+        conversation->Request(item, TDdeDataEvent(this, &RawReader::Done));
+        sync.WaitForCompletion();
+        return timer.nsecsElapsed() / 1000.0;
+    }
+    Synchronizer sync;
+    bool ok = false;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+int Fail(const char* what) {
+    std::fprintf(stderr, "model_bench: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir root;
+    for (const char* sub : {"dde", "registry", "data"}) {
+        QDir(root.path()).mkpath(QString::fromLatin1(sub));
+    }
+    QFile::setPermissions(root.filePath("dde"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("ORVANE_DDE_DIR", root.filePath("dde").toLocal8Bit());
+    qputenv("ORVANE_REGISTRY_DIR", root.filePath("registry").toLocal8Bit());
+    qputenv("ORVANE_DATA_DIR", root.filePath("data").toLocal8Bit());
+    QCoreApplication app(argc, argv);
+
+    // The large network: one control of 20,000 items; all of them move, fast.
+    const QString server = QString::fromUtf8(ORVANE_SERVER_EXE);
+    const QString network = root.filePath("large.net");
+    if (QProcess::execute(server, {QStringLiteral("--generate-network"),
+                                   QString::number(kNetworkItems), network,
+                                   QStringLiteral("--live-items"),
+                                   QString::number(kNetworkItems)}) != 0) {
+        return Fail("the server could not generate the large network");
+    }
+    qputenv("DUXLANE_NO_DEFAULT_NETWORK", "1");
+    qputenv("DUXLANE_TICK_MS", "20");
+    {
+        TRegistry registry(HKEY_LOCAL_MACHINE);
+        registry.OpenKey(QStringLiteral("\\SOFTWARE\\Kestova\\DDE Servers\\UPCIDuxlane"), true);
+        registry.WriteString(QString(), server);
+    }
+
+    auto kiServer = std::make_unique<TKIServer>();
+    kiServer->SetNetworkDefFiles({network});
+    kiServer->SetServerName(QStringLiteral("UPCIDuxlane"));
+    if (!WaitUntil([&] { return kiServer->IsConnected(); }, 30000)) {
+        return Fail("the server did not answer");
+    }
+    QStringList topics;
+    if (!WaitUntil(
+            [&] {
+                kiServer->GetControlTopics(topics);
+                return topics.contains(QString::fromLatin1(kTopic));
+            },
+            60000)) {
+        return Fail("the large network did not open");
+    }
+
+    auto device = std::make_unique<TKIDevice>();
+    device->SetServer(kiServer.get());
+    device->SetIdentifier(QString::fromLatin1(kTopic));
+    if (!WaitUntil([&] { return device->Active(); }, 30000)) {
+        return Fail("the control did not connect");
+    }
+    const QStringList names = device->GetTopicItemList();
+    if (names.size() < kItems + 100) {
+        return Fail("the large network has too few items");
+    }
+
+    // First values of 10,000 subscribed items.
+    Counter counter;
+    std::vector<TKIItem*> items;
+    items.reserve(kItems);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < kItems; ++i) {
+        TKIItem* item = device->AcquireItem(names[i]);
+        item->Subscribe(TKIItemEvent(&counter, &Counter::Changed));
+        items.push_back(item);
+    }
+    if (!WaitUntil([&] { return counter.firstValues == kItems; }, 120000)) {
+        return Fail("not every first value arrived");
+    }
+    const double firstValuesMs = timer.nsecsElapsed() / 1e6;
+
+    // Sustained subscriber calls while everything changes.
+    WaitUntil([] { return false; }, 500);
+    const long long before = counter.calls;
+    timer.restart();
+    WaitUntil([] { return false; }, kThroughputSeconds * 1000);
+    const double valuesPerSecond = (counter.calls - before) / (timer.nsecsElapsed() / 1e9);
+
+    for (TKIItem* item : items) {
+        item->Unsubscribe(TKIItemEvent(&counter, &Counter::Changed));
+        device->ReleaseItem(item->Name());
+    }
+    items.clear();
+    WaitUntil([] { return false; }, 500);
+
+    // Synchronous reads of unadvised items, and the same through the link.
+    std::vector<double> modelReads;
+    std::vector<double> linkReads;
+    RawReader raw;
+    for (int i = 0; i < kReads; ++i) {
+        const QString& name = names[kItems + (i % 100)];
+        TKIItem* item = device->AcquireItem(name);
+        QElapsedTimer read;
+        read.start();
+        item->Value();
+        modelReads.push_back(read.nsecsElapsed() / 1000.0);
+        device->ReleaseItem(item->Name());
+        linkReads.push_back(raw.Read(device->Conversation(), name.toUpper()));
+    }
+
+    device->SetIdentifier(QString());
+    device.reset();
+    kiServer.reset();
+
+    std::printf("model.first_values_10000_items_ms: %.1f ms\n", firstValuesMs);
+    std::printf("model.subscriber_values_per_s: %.0f /s\n", valuesPerSecond);
+    std::printf("model.value_read_roundtrip_us: %.1f us\n", Median(modelReads));
+    std::printf("dde.request_roundtrip_us: %.1f us\n", Median(linkReads));
+    return 0;
+}

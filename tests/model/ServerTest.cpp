@@ -1,0 +1,281 @@
+// The server object, devices and items against the real simulated server,
+// started through the registry entry and the launcher as the program starts
+// it, with the server's fault injection for the retry paths.
+
+#include "KIServer.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "ExeMod.h"
+#include "KIDdeClientConv.h"
+#include "KIDevice.h"
+#include "KIItem.h"
+#include "ModelFixture.h"
+#include "Process.h"
+#include "Registry.h"
+#include "TestEnvironment.h"
+#include "WindowClass.h"
+
+namespace orvane {
+namespace {
+
+using test::ModelFixture;
+using test::WaitUntil;
+
+// Records the order in which devices report their connection, and the
+// server's events.
+struct Events {
+    void DeviceConnected(TKIDevice* device) { devices.push_back(device); }
+    void ServerConnected(TKIServer*) { ++connected; }
+    void ServerLost(TKIServer*) { ++lost; }
+    std::vector<TKIDevice*> devices;
+    int connected = 0;
+    int lost = 0;
+};
+
+std::unique_ptr<TKIDevice> MakeDevice(TKIServer* server, Events& events) {
+    auto device = std::make_unique<TKIDevice>();
+    device->SetServer(server);
+    device->SetOnConnect(TKIDeviceEvent(&events, &Events::DeviceConnected));
+    return device;
+}
+
+class ServerTest : public ModelFixture {};
+
+TEST_F(ServerTest, StartsTheRegisteredServerAndListsItsControls) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    Events events;
+    server->SetOnConnected(TKIServerEvent(&events, &Events::ServerConnected));
+    EXPECT_EQ(events.connected, 0);
+    ASSERT_TRUE(StartAndWait(server, 2));
+    EXPECT_EQ(events.connected, 1);
+    EXPECT_NE(StartedPid(), 0);
+
+    QStringList topics;
+    server->GetTopics(topics);
+    EXPECT_TRUE(topics.contains(QStringLiteral("SYSTEM"), Qt::CaseInsensitive)) << topics.join(',').toStdString();
+    server->GetControlTopics(topics);
+    EXPECT_EQ(topics, (QStringList{QStringLiteral("PUMP1"), QStringLiteral("PUMP2")}));
+
+    // A handler set on a connected server is called at once.
+    Events late;
+    server->SetOnConnected(TKIServerEvent(&late, &Events::ServerConnected));
+    EXPECT_EQ(late.connected, 1);
+
+    // Only this program's two System conversations are left: the server
+    // program it started is closed with it.
+    const std::int64_t pid = StartedPid();
+    DestroyServer();
+    EXPECT_FALSE(ProcessAlive(pid));
+}
+
+TEST_F(ServerTest, SecondDeviceSharesTheOpenTopicUntilBothRelease) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    Events events;
+    auto first = MakeDevice(server, events);
+    auto second = MakeDevice(server, events);
+
+    first->SetIdentifier(QStringLiteral("PUMP1"));
+    ASSERT_EQ(events.devices.size(), 1u); // at once: the topic is there
+    TKIDdeClientConv* conversation = first->Conversation();
+    ASSERT_NE(conversation, nullptr);
+    EXPECT_TRUE(first->Active());
+
+    second->SetIdentifier(QStringLiteral("PUMP1"));
+    ASSERT_EQ(events.devices.size(), 2u);
+    EXPECT_EQ(second->Conversation(), conversation);
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP1")), 2);
+    EXPECT_TRUE(conversation->IsConnected());
+
+    // Values flow through the shared conversation for both.
+    TKIItem* gain = second->AcquireItem(QStringLiteral("service: speed.gain"));
+    EXPECT_EQ(gain->Value().toString(), QStringLiteral("2.00"));
+
+    first->SetIdentifier(QString());
+    EXPECT_FALSE(first->Active());
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP1")), 1);
+    EXPECT_TRUE(conversation->IsConnected());
+    EXPECT_EQ(gain->Value().toString(), QStringLiteral("2.00"));
+
+    second->ReleaseItem(gain->Name());
+    second->SetIdentifier(QString());
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP1")), 0);
+}
+
+TEST_F(ServerTest, ItemLinkFollowsTheDeviceToAnotherTopic) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    Events events;
+    auto device = MakeDevice(server, events);
+    // Subscribed before the device has its conversation: the link starts when
+    // it arrives.
+    TKIItem* item = device->AcquireItem(QStringLiteral("Service: Speed.Actual"));
+    struct Recorder {
+        void Changed(TKIItem* item) { values.append(item->Value().toString()); }
+        QStringList values;
+    } recorder;
+    item->Subscribe(TKIItemEvent(&recorder, &Recorder::Changed));
+    EXPECT_TRUE(item->IsAdvisePending());
+    device->SetIdentifier(QStringLiteral("PUMP1"));
+    EXPECT_TRUE(item->IsAdvised());
+    ASSERT_TRUE(WaitUntil([&] { return !recorder.values.isEmpty(); }));
+
+    // Disconnect and connect again: the link restarts on the new conversation.
+    device->SetIdentifier(QString());
+    EXPECT_TRUE(item->IsAdvisePending());
+    EXPECT_FALSE(item->IsAdvised());
+    device->SetIdentifier(QStringLiteral("PUMP1"));
+    EXPECT_TRUE(item->IsAdvised());
+    EXPECT_EQ(item->Conversation(), device->Conversation());
+    EXPECT_EQ(device->Conversation()->AdviseCount(), 1);
+    const int before = recorder.values.size();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.values.size() > before; }));
+    item->Unsubscribe(TKIItemEvent(&recorder, &Recorder::Changed));
+    device->ReleaseItem(item->Name());
+}
+
+TEST_F(ServerTest, DevicesWaitingForALateTopicAreAnsweredInOrder) {
+    SetServerSwitch("DUXLANE_TOPIC_DELAY_MS", "700");
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 0));
+    Events events;
+    auto first = MakeDevice(server, events);
+    auto second = MakeDevice(server, events);
+    first->SetIdentifier(QStringLiteral("PUMP2"));
+    second->SetIdentifier(QStringLiteral("PUMP2"));
+    EXPECT_TRUE(server->IsTopicWaiting(QStringLiteral("PUMP2")));
+    EXPECT_TRUE(events.devices.empty());
+
+    ASSERT_TRUE(WaitUntil([&] { return events.devices.size() == 2; }));
+    EXPECT_EQ(events.devices[0], first.get());
+    EXPECT_EQ(events.devices[1], second.get());
+    EXPECT_EQ(first->Conversation(), second->Conversation());
+    EXPECT_FALSE(server->IsTopicWaiting(QStringLiteral("PUMP2")));
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP2")), 2);
+
+    // Both are users: the conversation ends with the second release.
+    TKIDdeClientConv* conversation = first->Conversation();
+    first->SetIdentifier(QString());
+    EXPECT_TRUE(conversation->IsConnected());
+    second->SetIdentifier(QString());
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP2")), 0);
+}
+
+TEST_F(ServerTest, TopicThatNeverOpensIsGivenUp) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    Events events;
+    auto device = MakeDevice(server, events);
+    m_dialogs.answerMessage(mrOk, QStringLiteral("Could not open topic: PUMP9"));
+    device->SetIdentifier(QStringLiteral("PUMP9"));
+    EXPECT_TRUE(server->IsTopicWaiting(QStringLiteral("PUMP9")));
+    ASSERT_TRUE(WaitUntil([&] { return !server->IsTopicWaiting(QStringLiteral("PUMP9")); },
+                          (kTopicTries + 10) * TKIServer::RetryIntervalMs() + 5000));
+    EXPECT_EQ(m_dialogs.pending(), 0);
+    EXPECT_FALSE(device->Active());
+    EXPECT_TRUE(events.devices.empty());
+    EXPECT_EQ(server->TopicUseCount(QStringLiteral("PUMP9")), 0);
+}
+
+TEST_F(ServerTest, SlowServerRepliesAreWaitedFor) {
+    SetServerSwitch("DUXLANE_REPLY_DELAY_MS", "300");
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    Events events;
+    auto device = MakeDevice(server, events);
+    device->SetIdentifier(QStringLiteral("PUMP1"));
+    ASSERT_TRUE(device->Active());
+    const QStringList& names = device->GetTopicItemList();
+    EXPECT_TRUE(names.contains(QStringLiteral("Service: Speed.Gain"))) << names.join('|').toStdString();
+    TKIItem* item = device->AcquireItem(QStringLiteral("Service: Speed.Mode"));
+    EXPECT_EQ(item->Value().toString(), QStringLiteral("1"));
+    device->ReleaseItem(item->Name());
+}
+
+TEST_F(ServerTest, ServerThatExitsIsReportedLost) {
+    SetServerSwitch("DUXLANE_EXIT_AFTER_MS", "1500");
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    Events events;
+    server->SetOnDisconnected(TKIServerEvent(&events, &Events::ServerLost));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    auto device = MakeDevice(server, events);
+    device->SetIdentifier(QStringLiteral("PUMP1"));
+    ASSERT_TRUE(WaitUntil([&] { return events.lost > 0; }));
+    EXPECT_FALSE(server->IsConnected());
+    EXPECT_FALSE(device->Conversation()->IsConnected());
+}
+
+TEST_F(ServerTest, ConversationCountDecidesWhetherTheStartedServerIsClosed) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    ASSERT_TRUE(StartAndWait(server, 2));
+    const std::int64_t pid = StartedPid();
+    {
+        // Another client on the server: three conversations.
+        TKIDdeClientConv other;
+        ASSERT_TRUE(other.Connect(QString::fromLatin1(test::kService), QStringLiteral("System")));
+        server->ShutDown();
+        EXPECT_EQ(server->Launcher()->State(), TExeModuleState::Running);
+        test::PumpFor(200);
+        EXPECT_TRUE(ProcessAlive(pid));
+    }
+    server->ShutDown();
+    EXPECT_EQ(server->Launcher()->State(), TExeModuleState::Stopped);
+    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(pid); }, 5000));
+}
+
+TEST_F(ServerTest, RunningServerIsFoundAndNeverClosed) {
+    SetServerSwitch("DUXLANE_NETWORK", WriteNetwork(test::SmallNetwork()).toLocal8Bit());
+    int error = 0;
+    std::unique_ptr<Process> running =
+        Process::start(test::serverExecutable(), QString(), SW_HIDE, &error);
+    ASSERT_TRUE(running) << error;
+    ASSERT_TRUE(WaitUntil([] { return FindWindow("Duxlane Server", nullptr) != 0; }));
+
+    TKIServer* server = MakeServer(QString());
+    ASSERT_TRUE(StartAndWait(server, 2));
+    EXPECT_NE(server->Launcher()->FoundServerWindow(), 0u);
+    EXPECT_EQ(StartedPid(), 0);
+    server->ShutDown();
+    DestroyServer();
+    test::PumpFor(200);
+    EXPECT_FALSE(running->hasExited());
+    running->requestClose();
+    EXPECT_TRUE(WaitUntil([&] { return running->hasExited(); }, 5000));
+}
+
+TEST_F(ServerTest, UnregisteredServerCannotBeStarted) {
+    TRegistry registry(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(registry.DeleteKey(QStringLiteral("\\SOFTWARE\\Kestova\\DDE Servers")));
+    TKIServer* server = MakeServer(QString());
+    m_dialogs.answerMessage(mrOk, QStringLiteral("UPCIDuxlane has not been registered."));
+    m_dialogs.answerMessage(mrOk);
+    server->SetServerName(QString::fromLatin1(test::kService));
+    ASSERT_EQ(m_dialogs.messages().size(), 2u);
+    EXPECT_TRUE(m_dialogs.messages()[1].text.startsWith(QStringLiteral("Could not start server.")))
+        << m_dialogs.messages()[1].text.toStdString();
+    // The control connection reads the emptied name as a failed start.
+    EXPECT_TRUE(server->ServerName().isEmpty());
+    EXPECT_FALSE(server->IsConnected());
+}
+
+TEST_F(ServerTest, SettingTheSameNameOrLoadingDoesNotStart) {
+    TKIServer* server = MakeServer(WriteNetwork(test::SmallNetwork()));
+    server->BeginLoading();
+    server->SetServerName(QString::fromLatin1(test::kService));
+    EXPECT_EQ(server->Launcher()->State(), TExeModuleState::Stopped);
+    server->EndLoading(); // Loaded starts it
+    if (const std::int64_t pid = StartedPid()) {
+        m_pids.push_back(pid);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return server->IsConnected(); }));
+    const std::int64_t pid = StartedPid();
+    server->SetServerName(QString::fromLatin1(test::kService));
+    EXPECT_EQ(StartedPid(), pid);
+    EXPECT_TRUE(server->IsConnected());
+}
+
+} // namespace
+} // namespace orvane
