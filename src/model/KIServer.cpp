@@ -100,6 +100,8 @@ TKIServer::TKIServer(TComponent* owner)
 
 TKIServer::~TKIServer() {
     m_destroying = true;
+    // Devices forget this server (and its conversations) before they go.
+    NotifyDestruction();
     m_startupTimer.stop();
     ShutDown();
     m_topics->FreeValuesAndClear();
