@@ -63,6 +63,23 @@ bool DecodeAttributeReply(const QByteArray& reply, TKIItemAttributes& attributes
     return true;
 }
 
+QByteArray ReassembleAttributeReply(const char* buffer) {
+    // The link hands the reply followed by one zero and no length: what is
+    // known to lie inside the buffer is the text up to the first zero. The
+    // maximum text after it is read only when the first text holds both code
+    // bytes, as in every reply of the server's form.
+    const qsizetype first = qstrlen(buffer);
+    QByteArray reply(buffer, first);
+    if (first < 2) {
+        return reply;
+    }
+    const char* maximum = buffer + first + 1;
+    reply.append('\0');
+    reply.append(maximum, qstrlen(maximum));
+    reply.append('\0');
+    return reply;
+}
+
 TKIDuxlaneItem::TKIDuxlaneItem(const QString& name)
     : TKIItem(name), m_attributeSynchronizer(std::make_unique<Synchronizer>()) {}
 
@@ -161,7 +178,7 @@ void TKIDuxlaneItem::AttributesReceived(const char* value, EDdeError* error) {
     if (error) {
         m_attributeError.reset(error);
     } else if (value) {
-        m_attributeReply = QByteArray(value, 0);
+        m_attributeReply = ReassembleAttributeReply(value);
     }
     m_attributeSynchronizer->CompleteTransaction();
 }

@@ -60,6 +60,12 @@ ItemDataType ItemDataTypeFromCode(std::uint8_t code);
 // reply. Never reads outside the reply.
 bool DecodeAttributeReply(const QByteArray& reply, TKIItemAttributes& attributes);
 
+// The reply as the DDE link hands it over (the bytes followed by one zero,
+// without their count), reassembled in the form DecodeAttributeReply reads:
+// the text up to the first zero, and when that holds the two code bytes, a
+// zero, the text after it and a closing zero.
+QByteArray ReassembleAttributeReply(const char* buffer);
+
 class TKIDuxlaneItem : public TKIItem {
 public:
     explicit TKIDuxlaneItem(const QString& name);

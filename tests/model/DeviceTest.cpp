@@ -35,12 +35,16 @@ class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Synchronizer::SetTimeoutMsForTesting(20000);
+        TKIDevice::SetDisconnectItemsSleepMsForTesting(10);
         ASSERT_TRUE(m_server.isValid());
         m_server.addTopic(kTopic);
         m_mgr.SetOnDdeError(TDdeErrorEvent(this, &DeviceTest::Failed));
         ASSERT_TRUE(m_conv.Connect(QStringLiteral("UPCIDuxlane"), kTopic));
     }
-    void TearDown() override { Synchronizer::SetTimeoutMsForTesting(0); }
+    void TearDown() override {
+        Synchronizer::SetTimeoutMsForTesting(0);
+        TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
+    }
     void Failed(const QString&, const QString&, const QString&) {}
 
     TKIDdeMgr m_mgr;
@@ -106,7 +110,7 @@ TEST_F(DeviceTest, ItemsGetTheConversationWhenItArrives) {
     EXPECT_TRUE(early->IsAdvisePending());
     device.Connected(&m_conv);
     EXPECT_TRUE(early->IsAdvised());
-    EXPECT_EQ(m_server.adviseStarts(QStringLiteral("A")), 2);
+    ASSERT_TRUE(WaitUntil([&] { return m_server.adviseStarts(QStringLiteral("A")) == 2; }));
     early->Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
 }
 

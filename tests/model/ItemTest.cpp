@@ -103,6 +103,7 @@ TEST_F(ItemTest, SubscribersShareOneHotLink) {
     item.Subscribe(TKIItemEvent(&second, &Recorder::Changed));
     EXPECT_EQ(second.values, QStringList{QStringLiteral("2.5")});
     EXPECT_EQ(item.SubscriberCount(), 2);
+    test::PumpFor(50);
     EXPECT_EQ(m_server.adviseStarts(kGain), 1);
 
     m_server.change(kTopic, kGain, "7");
@@ -158,7 +159,7 @@ TEST_F(ItemTest, HotLinkWaitsForTheConversationAndSurvivesItsLoss) {
     EXPECT_TRUE(item.IsAdvised());
     EXPECT_EQ(again.AdviseCount(), 1);
     EXPECT_NE(item.AdviseKey(), kNoAdviseKey);
-    EXPECT_EQ(m_server.adviseStarts(kGain), 2);
+    ASSERT_TRUE(WaitUntil([&] { return m_server.adviseStarts(kGain) == 2; }));
     m_server.change(kTopic, kGain, "11");
     ASSERT_TRUE(WaitUntil([&] { return r.values.contains(QStringLiteral("11")); }));
     EXPECT_EQ(item.SubscriberCount(), 1);
