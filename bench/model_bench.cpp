@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <unordered_set>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include <QCoreApplication>
@@ -117,10 +117,9 @@ int main(int argc, char** argv) {
     // The large network: one control of 20,000 items; all of them move, fast.
     const QString server = QString::fromUtf8(ORVANE_SERVER_EXE);
     const QString network = root.filePath("large.net");
-    if (QProcess::execute(server, {QStringLiteral("--generate-network"),
-                                   QString::number(kNetworkItems), network,
-                                   QStringLiteral("--live-items"),
-                                   QString::number(kNetworkItems)}) != 0) {
+    if (QProcess::execute(
+            server, {QStringLiteral("--generate-network"), QString::number(kNetworkItems), network,
+                     QStringLiteral("--live-items"), QString::number(kNetworkItems)}) != 0) {
         return Fail("the server could not generate the large network");
     }
     qputenv("DUXLANE_NO_DEFAULT_NETWORK", "1");

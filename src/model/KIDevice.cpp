@@ -6,9 +6,9 @@
 #include <QCollator>
 #include <QThread>
 
-#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "KContainer.h"
+#include "KIDdeClientConv.h"
 #include "KIItem.h"
 #include "KIServer.h"
 #include "KIStatusPanel.h"
@@ -63,7 +63,9 @@ QString TKIDevice::UpperCaseName(const QString& name) {
     return upper;
 }
 
-void TKIDevice::SetDisconnectItemsSleepMsForTesting(int ms) { g_disconnectItemsSleepMs = ms; }
+void TKIDevice::SetDisconnectItemsSleepMsForTesting(int ms) {
+    g_disconnectItemsSleepMs = ms;
+}
 
 template <typename F>
 void TKIDevice::ForEachItem(F&& f) {
@@ -280,6 +282,8 @@ void TKIDevice::SetOnConnect(const TKIDeviceEvent& handler) {
     m_onConnect = handler;
 }
 
-void TKIDevice::SetStatusText(const QString& text) { m_statusPanel->SetText(text); }
+void TKIDevice::SetStatusText(const QString& text) {
+    m_statusPanel->SetText(text);
+}
 
 } // namespace orvane

@@ -1,7 +1,7 @@
 #include "KIDuxlaneItem.h"
 
-#include "KIDdeClientConv.h"
 #include "DdeError.h"
+#include "KIDdeClientConv.h"
 #include "ModelLog.h"
 #include "ServerInterface.h"
 #include "Synchronizer.h"
@@ -144,7 +144,8 @@ void TKIDuxlaneItem::FetchAttributes() {
     try {
         m_attributeError.reset();
         m_attributeReply.clear();
-        Conversation()->RequestRaw(Name(), TDdeDataEvent(this, &TKIDuxlaneItem::AttributesReceived));
+        Conversation()->RequestRaw(Name(),
+                                   TDdeDataEvent(this, &TKIDuxlaneItem::AttributesReceived));
         m_attributeSynchronizer->WaitForCompletion();
         if (m_attributeError) {
             std::unique_ptr<EDdeError> error = std::move(m_attributeError);

@@ -3,8 +3,8 @@
 #include <QLocale>
 #include <QVarLengthArray>
 
-#include "KIDdeClientConv.h"
 #include "DdeError.h"
+#include "KIDdeClientConv.h"
 #include "ModelLog.h"
 #include "Synchronizer.h"
 #include "TextCodec.h"
@@ -186,7 +186,8 @@ void TKIItem::StartAdvise() {
         m_advised = false;
         StopAdvise();
         throw TKIItemException(
-            QStringLiteral("Start Advise on Item %1 failed.  Make sure Item is supported in control.")
+            QStringLiteral(
+                "Start Advise on Item %1 failed.  Make sure Item is supported in control.")
                 .arg(m_name));
     }
 }
@@ -213,8 +214,7 @@ void TKIItem::AdviseData(const char* value, EDdeError* error) {
     m_value = QVariant(value ? fromWindows1252(value, qstrlen(value)) : QString());
     m_valueReceived = true;
     // A subscriber may unsubscribe (or even release the item) while being told.
-    const QVarLengthArray<TKIItemEvent, 4> subscribers(m_subscribers.begin(),
-                                                       m_subscribers.end());
+    const QVarLengthArray<TKIItemEvent, 4> subscribers(m_subscribers.begin(), m_subscribers.end());
     bool dead = false;
     bool* outerFlag = m_deathFlag;
     m_deathFlag = &dead;

@@ -2,12 +2,12 @@
 
 #include <atomic>
 
-#include "KIDdeClientConv.h"
 #include "DdeError.h"
-#include "KIDdeMgr.h"
 #include "DialogService.h"
 #include "ExeMod.h"
 #include "KContainer.h"
+#include "KIDdeClientConv.h"
+#include "KIDdeMgr.h"
 #include "KIStatusPanel.h"
 #include "ModelLog.h"
 #include "Process.h"
@@ -27,7 +27,9 @@ const char* const kNotActiveStartup = "NotActive";
 const char* const kStartingServer = "Starting server ...";
 const char* const kUnableToCommunicate = "Unable to establish communication with server";
 
-QString Latin(const char* text) { return QString::fromLatin1(text); }
+QString Latin(const char* text) {
+    return QString::fromLatin1(text);
+}
 
 // Show-window values of the run modes.
 int ShowWindowValue(TKRunMode mode) {
@@ -80,8 +82,12 @@ void TNetworkConfiguration::AddWaiter(const TConvNotifyEvent& callback) {
 
 // --- TKIServer ------------------------------------------------------------
 
-void TKIServer::SetRetryIntervalMsForTesting(int ms) { g_retryIntervalMs = ms; }
-int TKIServer::RetryIntervalMs() { return g_retryIntervalMs; }
+void TKIServer::SetRetryIntervalMsForTesting(int ms) {
+    g_retryIntervalMs = ms;
+}
+int TKIServer::RetryIntervalMs() {
+    return g_retryIntervalMs;
+}
 
 TKIServer::TKIServer(TComponent* owner)
     : TComponent(owner), m_ddeMgr(std::make_unique<TKIDdeMgr>()),
@@ -119,7 +125,9 @@ TKIServer::~TKIServer() {
     m_ddeMgr.reset();
 }
 
-void TKIServer::ShowStatus(const QString& text) { m_statusPanel->SetText(text); }
+void TKIServer::ShowStatus(const QString& text) {
+    m_statusPanel->SetText(text);
+}
 
 void TKIServer::ReportError(const QString& text) {
     qCWarning(lcModel) << text;
@@ -130,7 +138,9 @@ bool TKIServer::LauncherRunning() const {
     return m_launcher->State() == TExeModuleState::Running;
 }
 
-bool TKIServer::IsConnected() const { return m_systemConv->IsConnected(); }
+bool TKIServer::IsConnected() const {
+    return m_systemConv->IsConnected();
+}
 
 TDdeConvInfo* TKIServer::FindTopic(const QString& topic) const {
     return m_topics->FindAs<TDdeConvInfo>(topic);
@@ -200,10 +210,10 @@ QString TKIServer::FindServerPath() {
     QString path;
     bool found = false;
     TRegistry registry(HKEY_LOCAL_MACHINE);
-    const QString serversKey = QStringLiteral("\\%1\\%2\\%3")
-                                   .arg(Latin(duxlane::kRegistrySoftwareKey),
-                                        Latin(duxlane::kRegistryMakerKey),
-                                        Latin(duxlane::kRegistryServersKey));
+    const QString serversKey =
+        QStringLiteral("\\%1\\%2\\%3")
+            .arg(Latin(duxlane::kRegistrySoftwareKey), Latin(duxlane::kRegistryMakerKey),
+                 Latin(duxlane::kRegistryServersKey));
     if (registry.OpenKeyReadOnly(serversKey)) {
         for (const QString& sub : registry.GetKeyNames()) {
             if (sub.compare(m_serverName, Qt::CaseInsensitive) != 0) {
@@ -278,8 +288,7 @@ void TKIServer::StartupTimerTick() {
     --m_startupTriesLeft;
     m_startupTimer.stop();
     try {
-        if (m_genericConv->Connect(Latin(duxlane::kGenericService),
-                                   Latin(duxlane::kSystemTopic))) {
+        if (m_genericConv->Connect(Latin(duxlane::kGenericService), Latin(duxlane::kSystemTopic))) {
             if (m_systemConv->Connect(m_serverName, Latin(duxlane::kSystemTopic))) {
                 AnswerDeferred(true);
                 if (m_onConnected) {
@@ -532,8 +541,8 @@ void TKIServer::OpenNetworkFile(const QString& path) {
         qCDebug(lcModel) << "Server not connected yet; opening" << path << "later";
         return;
     }
-    const QString command = Latin(duxlane::kOpenCommandPrefix) + path +
-                            Latin(duxlane::kOpenCommandSuffix);
+    const QString command =
+        Latin(duxlane::kOpenCommandPrefix) + path + Latin(duxlane::kOpenCommandSuffix);
     m_genericConv->Execute(command, TDdeDataEvent());
 }
 
@@ -544,6 +553,8 @@ void TKIServer::SetOnConnected(const TKIServerEvent& handler) {
     m_onConnected = handler;
 }
 
-void TKIServer::SetOnDdeError(const TKIDdeErrorEvent& handler) { m_ddeMgr->SetOnDdeError(handler); }
+void TKIServer::SetOnDdeError(const TKIDdeErrorEvent& handler) {
+    m_ddeMgr->SetOnDdeError(handler);
+}
 
 } // namespace orvane

@@ -201,7 +201,7 @@ private:
     QStringList m_networkDefFiles;
 
     std::unique_ptr<TKIDdeMgr> m_ddeMgr;
-    std::unique_ptr<TKMapStringToObject> m_topics;   // of TDdeConvInfo, owned
+    std::unique_ptr<TKMapStringToObject> m_topics; // of TDdeConvInfo, owned
     // Records dropped by a change of ServerName; devices may still hold their
     // conversations, so they live as long as this object.
     std::unique_ptr<TKListOfObject> m_retiredTopics; // of TDdeConvInfo, owned

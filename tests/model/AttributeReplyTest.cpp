@@ -9,7 +9,9 @@
 namespace orvane {
 namespace {
 
-QByteArray Reply(std::initializer_list<char> bytes) { return QByteArray(bytes.begin(), bytes.size()); }
+QByteArray Reply(std::initializer_list<char> bytes) {
+    return QByteArray(bytes.begin(), bytes.size());
+}
 
 TEST(AttributeReply, TunableRealWithLimits) {
     const QByteArray reply = Reply({2, 0x21, '0', '.', '5', 0, '1', '0', '0', 0});
@@ -23,7 +25,7 @@ TEST(AttributeReply, TunableRealWithLimits) {
 
 TEST(AttributeReply, ClassCodes) {
     const std::pair<int, ItemClassType> table[] = {
-        {0, vctMonitor}, {1, vctMonitor},   {2, vctTunable}, {3, vctConfigure},
+        {0, vctMonitor}, {1, vctMonitor}, {2, vctTunable},   {3, vctConfigure},
         {7, vctMonitor}, {9, vctMonitor}, {255, vctMonitor},
     };
     for (const auto& [code, expected] : table) {
@@ -82,7 +84,8 @@ TEST(AttributeReply, TruncatedRepliesAreRefused) {
 TEST(AttributeReply, LimitsAreWindows1252) {
     TKIItemAttributes a;
     ASSERT_TRUE(DecodeAttributeReply(Reply({2, 0x50, '\xB0', 'C', 0, '\x80', 0}), a));
-    EXPECT_EQ(a.minValue, QString::fromUtf8("\xC2\xB0" "C"));
+    EXPECT_EQ(a.minValue, QString::fromUtf8("\xC2\xB0"
+                                            "C"));
     EXPECT_EQ(a.maxValue, QString::fromUtf8("\xE2\x82\xAC"));
 }
 

@@ -36,14 +36,18 @@ FakeDdeServer::~FakeDdeServer() {
     }
 }
 
-void FakeDdeServer::addTopic(const QString& topic) { m_topics.insert(topic.toUpper()); }
+void FakeDdeServer::addTopic(const QString& topic) {
+    m_topics.insert(topic.toUpper());
+}
 void FakeDdeServer::setText(const QString& item, const QByteArray& text) {
     m_texts[item.toUpper()] = text;
 }
 void FakeDdeServer::setRaw(const QString& item, const QByteArray& raw) {
     m_raws[item.toUpper()] = raw;
 }
-void FakeDdeServer::failItem(const QString& item) { m_failing.insert(item.toUpper()); }
+void FakeDdeServer::failItem(const QString& item) {
+    m_failing.insert(item.toUpper());
+}
 
 void FakeDdeServer::change(const QString& topic, const QString& item, const QByteArray& text) {
     setText(item, text);
@@ -73,8 +77,8 @@ QString FakeDdeServer::text(HSZ handle) const {
     return QString::fromLatin1(buffer, static_cast<qsizetype>(length));
 }
 
-HDDEDATA FakeDdeServer::callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2,
-                                 HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+HDDEDATA FakeDdeServer::callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2, HDDEDATA data,
+                                 ULONG_PTR, ULONG_PTR) {
     return g_server ? g_server->handle(type, format, hsz1, hsz2, data) : 0;
 }
 

@@ -194,7 +194,10 @@ TEST_F(ItemTest, WritesPokeTheTextAndRefuseOverlongValues) {
 }
 
 TEST_F(ItemTest, AttributesOfTheExampleReply) {
-    m_server.setRaw(kGain, QByteArray("\x02\x21" "0.5\0" "100\0", 10));
+    m_server.setRaw(kGain, QByteArray("\x02\x21"
+                                      "0.5\0"
+                                      "100\0",
+                                      10));
     TKIDuxlaneItem item(kGain);
     item.Connect(&m_conv);
     EXPECT_EQ(item.ItemClassType(), vctTunable);
@@ -238,7 +241,10 @@ TEST_F(ItemTest, EmptyAttributeReplyIsAnError) {
 }
 
 TEST_F(ItemTest, AttributeListenersRunOnceOnTheNextConnection) {
-    m_server.setRaw(kGain, QByteArray("\x03\x04" "0\0" "9\0", 6));
+    m_server.setRaw(kGain, QByteArray("\x03\x04"
+                                      "0\0"
+                                      "9\0",
+                                      6));
     TKIDuxlaneItem item(kGain);
     // Not connected: the attributes cannot be fetched yet, and the one fetch
     // is not spent on it.

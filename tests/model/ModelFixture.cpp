@@ -57,6 +57,9 @@ QByteArray SmallNetwork() {
 }
 
 void ModelFixture::SetUp() {
+    if (!QFile::exists(serverExecutable())) {
+        GTEST_SKIP() << "the simulated server is not built: " << serverExecutable().toStdString();
+    }
     TKIServer::SetRetryIntervalMsForTesting(50);
     TExeModule::SetWaitForTesting(2, 50);
     TKIDevice::SetDisconnectItemsSleepMsForTesting(10);

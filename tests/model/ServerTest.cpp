@@ -55,7 +55,8 @@ TEST_F(ServerTest, StartsTheRegisteredServerAndListsItsControls) {
 
     QStringList topics;
     server->GetTopics(topics);
-    EXPECT_TRUE(topics.contains(QStringLiteral("SYSTEM"), Qt::CaseInsensitive)) << topics.join(',').toStdString();
+    EXPECT_TRUE(topics.contains(QStringLiteral("SYSTEM"), Qt::CaseInsensitive))
+        << topics.join(',').toStdString();
     server->GetControlTopics(topics);
     EXPECT_EQ(topics, (QStringList{QStringLiteral("PUMP1"), QStringLiteral("PUMP2")}));
 
@@ -189,7 +190,8 @@ TEST_F(ServerTest, SlowServerRepliesAreWaitedFor) {
     device->SetIdentifier(QStringLiteral("PUMP1"));
     ASSERT_TRUE(device->Active());
     const QStringList& names = device->GetTopicItemList();
-    EXPECT_TRUE(names.contains(QStringLiteral("Service: Speed.Gain"))) << names.join('|').toStdString();
+    EXPECT_TRUE(names.contains(QStringLiteral("Service: Speed.Gain")))
+        << names.join('|').toStdString();
     TKIItem* item = device->AcquireItem(QStringLiteral("Service: Speed.Mode"));
     EXPECT_EQ(item->Value().toString(), QStringLiteral("1"));
     device->ReleaseItem(item->Name());
