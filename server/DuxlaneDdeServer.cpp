@@ -596,7 +596,8 @@ void DuxlaneDdeServer::onValueChanged(Topic* topic, int slot) {
     if (!m_inst || m_stopping || topic->adviseCount[static_cast<size_t>(slot)] <= 0) {
         return;
     }
-    if (m_options.isSilentItem(topic->control->slotName(slot))) {
+    if (!m_options.silentItems.isEmpty() &&
+        m_options.isSilentItem(topic->control->slotName(slot))) {
         return;
     }
     const HSZ item = topic->hszOfSlot.value(slot, 0);

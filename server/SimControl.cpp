@@ -84,6 +84,20 @@ SimControl::SimControl(ControlDefinition definition, ValueStore* store, Timing t
     for (int s = 0; s < SpecialCount; ++s) {
         m_index.insert(slotName(n + s).toUpper(), n + s);
     }
+    m_live.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const ItemDefinition& item = m_def.items[static_cast<size_t>(i)];
+        if (item.live.kind == LiveBehaviour::Kind::None) {
+            continue;
+        }
+        LiveLimits& limits = m_live[static_cast<size_t>(i)];
+        limits.lo = values::toNumber(item.kind, item.minText).value_or(-1e300);
+        limits.hi = values::toNumber(item.kind, item.maxText).value_or(1e300);
+        limits.base = values::toNumber(item.kind, item.value).value_or(0);
+        limits.setPoint =
+            item.live.kind == LiveBehaviour::Kind::Follow ? find(item.live.setPoint) : -1;
+        m_liveItems.push_back(i);
+    }
     m_topicItemList = all.join(QLatin1Char('\t'));
     m_mutableItemList = mutableNames.join(QLatin1Char('\t'));
     m_applicationId = m_def.applicationId;
@@ -597,9 +611,10 @@ double SimControl::liveValue(int index, double dt, double now) {
     const ItemDefinition& item = m_def.items[static_cast<size_t>(index)];
     const LiveBehaviour& live = item.live;
     double& state = m_state[static_cast<size_t>(index)];
-    const double lo = values::toNumber(item.kind, item.minText).value_or(-1e300);
-    const double hi = values::toNumber(item.kind, item.maxText).value_or(1e300);
-    const double base = values::toNumber(item.kind, item.value).value_or(0);
+    const LiveLimits& limits = m_live[static_cast<size_t>(index)];
+    const double lo = limits.lo;
+    const double hi = limits.hi;
+    const double base = limits.base;
     double v = state;
     switch (live.kind) {
     case LiveBehaviour::Kind::None:
@@ -625,12 +640,15 @@ double SimControl::liveValue(int index, double dt, double now) {
         break;
     }
     case LiveBehaviour::Kind::Follow: {
-        const int sp = find(live.setPoint);
-        const double target =
+        const int sp = limits.setPoint;
+        if (sp < 0) {
+            v = state; // a definition not checked by the parser: stand still
+            break;
+        }
+        const double setPoint =
             values::toNumber(m_def.items[static_cast<size_t>(sp)].kind, m_values[size_t(sp)])
-                    .value_or(0) *
-                live.gain +
-            live.offset;
+                .value_or(0);
+        const double target = setPoint * live.gain + live.offset;
         state += (target - state) * (1 - std::exp(-dt / live.tau));
         v = state;
         break;
@@ -660,11 +678,8 @@ void SimControl::advance(double dtSeconds, double nowSeconds) {
         return; // a control that restarts reports nothing new
     }
     m_elapsed += dtSeconds;
-    for (int i = 0; i < variableCount(); ++i) {
+    for (const int i : m_liveItems) {
         const ItemDefinition& item = m_def.items[static_cast<size_t>(i)];
-        if (item.live.kind == LiveBehaviour::Kind::None) {
-            continue;
-        }
         if (item.live.kind == LiveBehaviour::Kind::Cycle) {
             const auto n = static_cast<qsizetype>(item.live.texts.size());
             const auto k = static_cast<qsizetype>(std::floor(m_elapsed / item.live.period)) % n;

@@ -179,6 +179,15 @@ private:
     std::vector<QString> m_values;
     std::vector<double> m_state;     // live items: the value before noise
     std::vector<double> m_direction; // ramps: +1 or -1
+    // Per live item, worked out once: limits, initial value, set point slot.
+    struct LiveLimits {
+        double lo = -1e300;
+        double hi = 1e300;
+        double base = 0;
+        int setPoint = -1;
+    };
+    std::vector<LiveLimits> m_live;
+    std::vector<int> m_liveItems;    // indices of the items that move
     QHash<QString, QString> m_saved; // upper-cased name -> value, for Reset
     QString m_topicItemList;
     QString m_mutableItemList;
