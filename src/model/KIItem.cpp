@@ -1,5 +1,7 @@
 #include "KIItem.h"
 
+#include <unordered_set>
+
 #include <QLocale>
 #include <QVarLengthArray>
 
@@ -15,6 +17,43 @@ namespace {
 const char* const kNotConnected = "Control has not been connected.";
 }
 
+// Carries the answer of the request that fetches an item's current value when
+// its hot link starts (the server sends link data only on changes). It outlives
+// the item when the item goes first: the item then only forgets it, and the
+// relay frees itself when the answer comes, or at exit when the conversation
+// abandoned the request.
+class TKIItemInitialValue {
+public:
+    explicit TKIItemInitialValue(TKIItem* item) : m_item(item) { Pending().insert(this); }
+    ~TKIItemInitialValue() { Pending().erase(this); }
+
+    void Detach() { m_item = nullptr; }
+    void Done(const char* value, EDdeError* error) {
+        const std::unique_ptr<EDdeError> owned(error);
+        TKIItem* item = m_item;
+        delete this;
+        if (item) {
+            item->InitialValueArrived(owned ? nullptr : value);
+        }
+    }
+
+private:
+    struct Holder {
+        ~Holder() {
+            while (!relays.empty()) {
+                delete *relays.begin();
+            }
+        }
+        std::unordered_set<TKIItemInitialValue*> relays;
+    };
+    static std::unordered_set<TKIItemInitialValue*>& Pending() {
+        static Holder holder;
+        return holder.relays;
+    }
+
+    TKIItem* m_item;
+};
+
 TKIItem::TKIItem(const QString& name)
     : TComponent(nullptr), m_name(name), m_synchronizer(std::make_unique<Synchronizer>()) {}
 
@@ -22,6 +61,7 @@ TKIItem::~TKIItem() {
     if (m_deathFlag) {
         *m_deathFlag = true;
     }
+    ForgetInitialValue();
     if (m_advised && m_conversation) {
         try {
             m_conversation->StopAdvise(m_adviseKey);
@@ -182,6 +222,8 @@ void TKIItem::StartAdvise() {
         m_adviseKey = key;
         m_advised = true;
         m_advisePending = false;
+        m_adviseDataSinceStart = false;
+        RequestInitialValue();
     } catch (const EDdeError&) {
         m_advised = false;
         StopAdvise();
@@ -192,7 +234,36 @@ void TKIItem::StartAdvise() {
     }
 }
 
+void TKIItem::RequestInitialValue() {
+    ForgetInitialValue();
+    auto* relay = new TKIItemInitialValue(this);
+    try {
+        m_conversation->Request(m_name, TDdeDataEvent(relay, &TKIItemInitialValue::Done));
+        m_initialValue = relay;
+    } catch (const EDdeError& e) {
+        // The link's own data will bring the value.
+        delete relay;
+        qCInfo(lcModel) << "Current value of" << m_name << "not requested:" << e.what();
+    }
+}
+
+void TKIItem::ForgetInitialValue() {
+    if (m_initialValue) {
+        m_initialValue->Detach();
+        m_initialValue = nullptr;
+    }
+}
+
+void TKIItem::InitialValueArrived(const char* value) {
+    m_initialValue = nullptr;
+    // Link data that came first is newer than this answer.
+    if (value && m_advised && !m_adviseDataSinceStart) {
+        AdviseData(value, nullptr);
+    }
+}
+
 void TKIItem::StopAdvise() {
+    ForgetInitialValue();
     if (m_conversation == nullptr || m_adviseKey == 0) {
         return;
     }
@@ -210,6 +281,7 @@ void TKIItem::AdviseData(const char* value, EDdeError* error) {
         qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << owned->what();
         return;
     }
+    m_adviseDataSinceStart = true;
     m_synchronizer->CompleteTransaction();
     m_value = QVariant(value ? fromWindows1252(value, qstrlen(value)) : QString());
     m_valueReceived = true;
@@ -249,6 +321,7 @@ void TKIItem::Disconnect() {
 }
 
 void TKIItem::ForgetConversation() {
+    ForgetInitialValue();
     m_connected = false;
     if (m_advised) {
         m_advisePending = true;

@@ -481,6 +481,17 @@ QString TKIServer::RequestSystemItem(const char* item) {
     return m_lastReply;
 }
 
+int TKIServer::OwnTopicConversations() const {
+    int count = 0;
+    for (auto it = m_topics->First(); it->IsValid(); it->Next()) {
+        count += it->CurrentAs<TDdeConvInfo>()->conversation->IsConnected() ? 1 : 0;
+    }
+    for (TObject* object : *m_retiredTopics) {
+        count += static_cast<TDdeConvInfo*>(object)->conversation->IsConnected() ? 1 : 0;
+    }
+    return count;
+}
+
 void TKIServer::ShutDown() {
     if (!LauncherRunning()) {
         return;
@@ -495,7 +506,9 @@ void TKIServer::ShutDown() {
         const QString reply = RequestSystemItem(duxlane::kConversationCountItem);
         bool isNumber = false;
         const int count = reply.toInt(&isNumber);
-        if (isNumber && count <= duxlane::kOwnSystemConversations) {
+        // The server counts every conversation, this program's topic
+        // conversations too: they are not other clients.
+        if (isNumber && count - OwnTopicConversations() <= duxlane::kOwnSystemConversations) {
             m_launcher->Close();
         }
     } catch (const Exception& e) {

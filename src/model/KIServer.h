@@ -147,7 +147,8 @@ public:
     // Asks the server to open a network definition file (no answer awaited).
     void OpenNetworkFile(const QString& path);
     // Closes a server program this object started once no other client is
-    // left ("Conversation Count" of 2 or less). Never raises.
+    // left: "Conversation Count" of 2 or less, not counting this object's own
+    // topic conversations. Never raises.
     void ShutDown();
 
     // Calls the handler at once when the System conversation is connected; in
@@ -194,6 +195,8 @@ private:
     TNetworkConfiguration* FindWaitingTopic(const QString& topic) const;
     void WaitingTopicTick(TNetworkConfiguration* configuration);
     QString RequestSystemItem(const char* item);
+    // This object's connected topic conversations (counted by the server).
+    int OwnTopicConversations() const;
 
     QString m_serverName;
     std::unique_ptr<TKIStatusPanel> m_statusPanel;

@@ -108,17 +108,18 @@ TEST_F(ItemTest, SubscribersShareOneHotLink) {
 
     m_server.change(kTopic, kGain, "7");
     ASSERT_TRUE(WaitUntil([&] { return second.values.size() == 2; }));
-    EXPECT_EQ(first.values.last(), QStringLiteral("7"));
-    // While advised, reads take the held value.
+    EXPECT_EQ(first.values, (QStringList{QStringLiteral("2.5"), QStringLiteral("7")}));
+    // While advised, reads take the held value; the one request was the
+    // current value when the link started.
     EXPECT_EQ(item.Value().toString(), QStringLiteral("7"));
-    EXPECT_EQ(m_server.requests(kGain, CF_TEXT), 0);
+    EXPECT_EQ(m_server.requests(kGain, CF_TEXT), 1);
 
     item.Unsubscribe(TKIItemEvent(&first, &Recorder::Changed));
     EXPECT_TRUE(item.IsAdvised());
     item.Unsubscribe(TKIItemEvent(&second, &Recorder::Changed));
     EXPECT_FALSE(item.IsAdvised());
     EXPECT_FALSE(item.Value().isNull()); // a fresh request
-    EXPECT_EQ(m_server.requests(kGain, CF_TEXT), 1);
+    EXPECT_EQ(m_server.requests(kGain, CF_TEXT), 2);
     ASSERT_TRUE(WaitUntil([&] { return m_server.adviseStops(kGain) == 1; }));
 }
 
