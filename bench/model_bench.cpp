@@ -123,7 +123,11 @@ int main(int argc, char** argv) {
         return Fail("the server could not generate the large network");
     }
     qputenv("DUXLANE_NO_DEFAULT_NETWORK", "1");
-    qputenv("DUXLANE_TICK_MS", "20");
+    qputenv("DUXLANE_TICK_MS", qEnvironmentVariableIsSet("MODEL_BENCH_TICK_MS")
+                                   ? qgetenv("MODEL_BENCH_TICK_MS")
+                                   : QByteArray("20"));
+    // Only the figures on the output (and warnings).
+    qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false");
     {
         TRegistry registry(HKEY_LOCAL_MACHINE);
         registry.OpenKey(QStringLiteral("\\SOFTWARE\\Kestova\\DDE Servers\\UPCIDuxlane"), true);
@@ -168,6 +172,8 @@ int main(int argc, char** argv) {
         item->Subscribe(TKIItemEvent(&counter, &Counter::Changed));
         items.push_back(item);
     }
+    std::fprintf(stderr, "model_bench: acquired and subscribed in %.1f ms\n",
+                 timer.nsecsElapsed() / 1e6);
     if (!WaitUntil([&] { return counter.firstValues == kItems; }, 120000)) {
         return Fail("not every first value arrived");
     }
