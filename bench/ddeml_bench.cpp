@@ -123,10 +123,12 @@ protected:
                 loop.processEvents(QEventLoop::WaitForMoreEvents);
                 continue;
             }
+            // Every item changes all the time: post them all, then sleep until
+            // acknowledgements come in (links still waiting for one coalesce).
             for (int i = 0; i < items; ++i) {
                 DdePostAdvise(inst, g_serverTopic, g_serverItems[std::size_t(i)]);
             }
-            loop.processEvents(QEventLoop::AllEvents);
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
         }
         DdeUninitialize(inst);
     }
@@ -163,12 +165,18 @@ void setPostItems(int items) {
     }
 }
 
-void runUntil(const std::function<bool()>& done) {
-    QTimer tick; // so that deadlines are noticed without traffic
-    tick.start(5);
+template <typename Done>
+void runUntil(const Done& done) {
     while (!done()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+}
+
+void runFor(Clock::duration duration) {
+    QTimer tick; // so that the end is noticed without traffic
+    tick.start(5);
+    const auto until = Clock::now() + duration;
+    runUntil([&] { return Clock::now() >= until; });
 }
 
 double syncRequestRoundTripUs(HCONV conv, HSZ item) {
@@ -212,13 +220,11 @@ double advisePerSecond(HCONV conv, int items) {
     runUntil([&] { return g_completions >= expected; });
     setPostItems(items);
     // Warm up, then count.
-    auto until = Clock::now() + std::chrono::milliseconds(300);
-    runUntil([&] { return Clock::now() >= until; });
+    runFor(std::chrono::milliseconds(300));
     const std::uint64_t before = g_adviseCount;
     const auto start = Clock::now();
-    until = start + std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>(kAdviseSeconds));
-    runUntil([&] { return Clock::now() >= until; });
+    runFor(
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kAdviseSeconds)));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double rate = double(g_adviseCount - before) / seconds;
     setPostItems(0);
@@ -263,11 +269,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "DdeConnect failed\n");
         return 1;
     }
+    // DDEML_BENCH_ONLY=advise10 (or request, advise1000) runs one part, for profiling.
+    const QByteArray only = qgetenv("DDEML_BENCH_ONLY");
+    const auto part = [&](const char* name) { return only.isEmpty() || only == name; };
     const HSZ item = DdeCreateStringHandle(g_client, "Item0", CP_WINANSI);
-    const double sync = syncRequestRoundTripUs(conv, item);
-    const double async = asyncRequestRoundTripUs(conv, item);
-    const double many = advisePerSecond(conv, 1000);
-    const double few = advisePerSecond(conv, 10);
+    const double sync = part("request") ? syncRequestRoundTripUs(conv, item) : 0;
+    const double async = part("request") ? asyncRequestRoundTripUs(conv, item) : 0;
+    const double many = part("advise1000") ? advisePerSecond(conv, 1000) : 0;
+    const double few = part("advise10") ? advisePerSecond(conv, 10) : 0;
 
     DdeDisconnect(conv);
     DdeUninitialize(g_client);

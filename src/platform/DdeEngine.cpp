@@ -22,7 +22,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 
-Q_LOGGING_CATEGORY(lcDdeml, "orvane.ddeml")
+Q_LOGGING_CATEGORY(lcDdeml, "orvane.ddeml", QtInfoMsg)
 
 namespace orvane::dde {
 
@@ -232,6 +232,9 @@ HDDEDATA Instance::call(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2, 
         return 0;
     }
     ThreadContext::Scope scope(*context);
+    // What the application sends from its callback is its own business: it
+    // may run a nested event loop, so it must not wait for this batch's end.
+    ThreadContext::CallbackFrame frame(*context);
     try {
         return callback(type, format, conv, hsz1, hsz2, data, data1, data2);
     } catch (const std::exception& e) {
@@ -455,10 +458,13 @@ void ThreadContext::pump(int timeoutMs) {
     epoll_event events[kEpollBatch];
     const int n = ::epoll_wait(m_epoll, events, kEpollBatch, timeoutMs);
     Scope scope(*this);
+    const bool outerBatch = m_inBatch;
+    m_inBatch = true;
     for (int i = 0; i < n; ++i) {
         handleEvent(static_cast<PollTag*>(events[i].data.ptr), events[i].events);
     }
     flushAll();
+    m_inBatch = outerBatch;
 }
 
 void ThreadContext::handleEvent(PollTag* tag, std::uint32_t events) {
@@ -993,12 +999,21 @@ void ThreadContext::send(Conversation* conv, const Frame& frame) {
     }
 }
 
+void ThreadContext::sendNow(Conversation* conv, const Frame& frame) {
+    if (!conv->closed()) {
+        conv->out.appendFrame(frame);
+        flush(conv);
+    }
+}
+
 void ThreadContext::markDirty(Conversation* conv) {
     if (!conv->queuedForFlush) {
         conv->queuedForFlush = true;
         m_dirty.push_back(conv);
     }
-    if (!m_flushPosted && m_eventObject != nullptr) {
+    // Inside a batch the batch's end writes it; otherwise the end of this
+    // event-loop turn does.
+    if (!m_inBatch && !m_flushPosted && m_eventObject != nullptr) {
         m_flushPosted = true;
         QCoreApplication::postEvent(m_eventObject, new QEvent(ContextObject::flushEventType()));
     }

@@ -243,6 +243,23 @@ public:
         ThreadContext& m_context;
     };
 
+    // Marks an application callback on the stack: output it queues is not
+    // left to the batch that called it.
+    class CallbackFrame {
+    public:
+        explicit CallbackFrame(ThreadContext& context)
+            : m_context(context), m_inBatch(context.m_inBatch) {
+            m_context.m_inBatch = false;
+        }
+        ~CallbackFrame() { m_context.m_inBatch = m_inBatch; }
+        CallbackFrame(const CallbackFrame&) = delete;
+        CallbackFrame& operator=(const CallbackFrame&) = delete;
+
+    private:
+        ThreadContext& m_context;
+        bool m_inBatch;
+    };
+
     Instance* instance(DWORD id) const;
     Conversation* conversation(HCONV handle) const;
     DataTable& data() { return m_data; }
@@ -272,6 +289,8 @@ public:
 
     // Queues a frame and arranges for it to be written.
     void send(Conversation* conversation, const Frame& frame);
+    // Queues a frame behind what is queued and writes the queue at once.
+    void sendNow(Conversation* conversation, const Frame& frame);
     void flush(Conversation* conversation);
     void flushAll();
 
@@ -314,6 +333,7 @@ private:
     int m_epoll = -1;
     int m_depth = 0;
     bool m_inNotifier = false;
+    bool m_inBatch = false; // handling a batch of socket events; its end flushes
     bool m_flushPosted = false;
     std::uint8_t m_tag;
     DataTable m_data;

@@ -135,7 +135,15 @@ DecodeResult decodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& fra
         consumed = kLengthFieldBytes + length;
         return DecodeResult::NeedMore;
     }
-    frame = Frame{};
+    // Field by field: assigning a fresh Frame goes through a stack temporary
+    // and stalls on every frame of an advise flood.
+    frame.version = 0;
+    frame.codePage = 0;
+    frame.transaction = frame.status = frame.format = frame.flags = 0;
+    frame.key = frame.link = frame.serial = 0;
+    frame.service = frame.topic = frame.item = std::string_view();
+    frame.data = nullptr;
+    frame.dataSize = 0;
     Reader r(bytes + kLengthFieldBytes, length);
     std::uint8_t kind = 0;
     r.u8(kind);

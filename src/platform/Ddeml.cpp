@@ -383,11 +383,10 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
         frame.kind = FrameKind::AdviseStop;
         break;
     }
-    context->send(conv, frame);
+    // Transactions go out at once: their round trip is what a waiting user feels.
+    context->sendNow(conv, frame);
     takeOver();
     conv->pending.push_back(t);
-    // Transactions go out at once: their round trip is what a waiting user feels.
-    context->flush(conv);
 
     if (!sync) {
         if (pdwResult != nullptr) {
