@@ -82,6 +82,54 @@ private:
     std::vector<std::vector<TOVVariable*>*> m_running;
 };
 
+// Tells which of the controls of a paste still exist: creating a variable may
+// run the event loop (attribute fetch), during which a control can go away.
+class TPasteDeviceWatch : public TComponent {
+public:
+    explicit TPasteDeviceWatch(const std::vector<TVCEntry>& entries) {
+        for (const TVCEntry& entry : entries) {
+            if (entry.Device != nullptr && find(entry.Device) == m_devices.end()) {
+                // The component side is taken now, while the device lives:
+                // pointers to a device in its last notice are only compared.
+                TComponent* const component = entry.Device;
+                FreeNotification(component);
+                m_devices.push_back({entry.Device, component, true});
+            }
+        }
+    }
+    ~TPasteDeviceWatch() override { Destroying(); }
+
+    bool Alive(const TKIDevice* device) const {
+        const auto found = find(device);
+        return found != m_devices.end() && found->alive;
+    }
+
+    void Notification(TComponent* component, TOperation operation) override {
+        TComponent::Notification(component, operation);
+        if (operation != opRemove) {
+            return;
+        }
+        for (Watched& watched : m_devices) {
+            if (watched.component == component) {
+                watched.alive = false;
+            }
+        }
+    }
+
+private:
+    struct Watched {
+        const TKIDevice* device;
+        const TComponent* component;
+        bool alive;
+    };
+    std::vector<Watched>::const_iterator find(const TKIDevice* device) const {
+        return std::find_if(m_devices.begin(), m_devices.end(),
+                            [device](const Watched& w) { return w.device == device; });
+    }
+
+    std::vector<Watched> m_devices;
+};
+
 TOVVariable::TOVVariable(const QString& itemName, const QString& description, int index,
                          TKIDevice* device, const TOVVariableEvent& onChange,
                          const TOVVariableEvent& onDescriptionChanged)
@@ -249,11 +297,15 @@ void TOVVariableList::PasteAt(int row, const TVariableClipboard& clipboard) {
     // The entries are taken first: creating a variable may fetch attributes
     // with the event loop running, and the clipboard may change meanwhile.
     const std::vector<TVCEntry> entries = clipboard.Entries();
+    const TPasteDeviceWatch devices(entries);
 
     std::vector<std::unique_ptr<TOVVariable>> pasted;
     pasted.reserve(entries.size());
     std::exception_ptr refused;
     for (const TVCEntry& entry : entries) {
+        if (!devices.Alive(entry.Device)) {
+            continue;
+        }
         pasted.push_back(createVariable(entry.ItemName, entry.Description, 0, entry.Device));
         if (m_advised) {
             try {

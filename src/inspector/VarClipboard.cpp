@@ -40,15 +40,20 @@ void TVariableClipboard::changed() {
 }
 
 void TVariableClipboard::watch(TKIDevice* device) {
-    if (std::find(m_watched.begin(), m_watched.end(), device) == m_watched.end()) {
-        FreeNotification(device);
-        m_watched.push_back(device);
+    const bool known = std::any_of(m_watched.begin(), m_watched.end(),
+                                   [device](const Watched& w) { return w.device == device; });
+    if (!known) {
+        // The component side is taken while the device lives; in its last
+        // notice the device is only compared, never converted.
+        TComponent* const component = device;
+        FreeNotification(component);
+        m_watched.push_back({device, component});
     }
 }
 
 void TVariableClipboard::unwatchAll() {
-    for (TKIDevice* device : m_watched) {
-        RemoveFreeNotification(device);
+    for (const Watched& watched : m_watched) {
+        RemoveFreeNotification(watched.component);
     }
     m_watched.clear();
 }
@@ -58,16 +63,18 @@ void TVariableClipboard::Notification(TComponent* component, TOperation operatio
     if (operation != opRemove) {
         return;
     }
-    const auto watched = std::find(m_watched.begin(), m_watched.end(), component);
+    const auto watched =
+        std::find_if(m_watched.begin(), m_watched.end(),
+                     [component](const Watched& w) { return w.component == component; });
     if (watched == m_watched.end()) {
         return;
     }
+    const TKIDevice* const device = watched->device;
     m_watched.erase(watched);
     // The control is going away: its entries go with it, so they can never be
     // pasted with a dead reference.
-    const auto removed = std::erase_if(m_entries, [component](const TVCEntry& entry) {
-        return static_cast<TComponent*>(entry.Device) == component;
-    });
+    const auto removed = std::erase_if(
+        m_entries, [device](const TVCEntry& entry) { return entry.Device == device; });
     if (removed > 0) {
         qCInfo(lcInspector) << removed << "clipboard entries dropped with their control";
         changed();

@@ -89,7 +89,12 @@ private:
     void unwatchAll();
 
     std::vector<TVCEntry> m_entries;
-    std::vector<TKIDevice*> m_watched; // devices registered for a destruction notice
+    // Devices registered for a destruction notice, with their component side.
+    struct Watched {
+        TKIDevice* device;
+        TComponent* component;
+    };
+    std::vector<Watched> m_watched;
     TVariableClipboardEvent m_onChange;
     TVariableClipboardEvent m_onFill;
 };
