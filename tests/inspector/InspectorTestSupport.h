@@ -6,10 +6,13 @@
 // the first sheet), and controls that are not connected to any server (their
 // items are real, without values).
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +27,19 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 }
 
 namespace orvane::test {
+
+// Runs the event loop until the condition holds or the time is up.
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.hasExpired(timeoutMs)) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
 
 // Records OnVariableChanged and OnModified of sheets.
 struct SheetEvents {
