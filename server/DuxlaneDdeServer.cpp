@@ -298,6 +298,8 @@ void DuxlaneDdeServer::onConnectConfirm(HCONV conv, HSZ topic, HSZ service) {
         }
     }
     m_conversations.insert(conv, c);
+    qCDebug(lcServer).noquote() << "Conversation" << conv << "on" << text(service) << "/"
+                                << text(topic) << "; now" << conversationCount();
     postSystem(names::kConversationCountItem);
 }
 
@@ -312,6 +314,7 @@ void DuxlaneDdeServer::onDisconnect(HCONV conv) {
         }
     }
     m_conversations.erase(it);
+    qCDebug(lcServer) << "Conversation" << conv << "ended; now" << conversationCount();
     releaseHolds(conv);
     postSystem(names::kConversationCountItem);
 }
@@ -492,6 +495,7 @@ HDDEDATA DuxlaneDdeServer::onExecute(HCONV conv, HSZ, HDDEDATA data) {
         if (m_options.silentCommands.contains(name, Qt::CaseInsensitive)) {
             qCInfo(lcServer).noquote() << "Command" << name << "on" << control->topic()
                                        << "taken but never answered (fault injection)";
+            control->clearResult(*which);
             return DDE_FACK;
         }
         const auto fail = m_options.failCommands.constFind(name.toUpper());
@@ -525,6 +529,9 @@ HDDEDATA DuxlaneDdeServer::onAdviseStart(HCONV conv, HSZ, HSZ item, UINT fmt) {
             return FALSE;
         }
         ++m_systemAdvised[item];
+        QTimer::singleShot(0, this, [this, item] {
+            postSystem(item == m_hszTopics ? names::kTopicsItem : names::kConversationCountItem);
+        });
         return TRUE;
     }
     if (convIt->kind != ConvKind::Control) {
@@ -546,11 +553,16 @@ HDDEDATA DuxlaneDdeServer::onAdviseStart(HCONV conv, HSZ, HSZ item, UINT fmt) {
         convIt->advised.insert(slot);
         ++topic->adviseCount[static_cast<size_t>(slot)];
     }
-    if (topic->control->resultIsFresh(slot)) {
-        // The result came before the link: send it now that someone listens.
-        QPointer<DuxlaneDdeServer> self(this);
-        QTimer::singleShot(0, this, [this, topic, slot] { onValueChanged(topic, slot); });
-    }
+    // A new link gets the current value at once, as from the control itself:
+    // a reader waiting for the first value of a steady item is not left waiting.
+    SimControl* control = topic->control;
+    QTimer::singleShot(0, this, [this, control, slot] {
+        for (const auto& t : m_topics) { // the topic may be gone with a stopped server
+            if (t->control == control) {
+                onValueChanged(t.get(), slot);
+            }
+        }
+    });
     return TRUE;
 }
 

@@ -61,7 +61,7 @@ QString commandName(Command command) {
 SimControl::SimControl(ControlDefinition definition, ValueStore* store, Timing timing,
                        QObject* parent)
     : QObject(parent), m_def(std::move(definition)), m_store(store), m_timing(timing),
-      m_resultTime(kCommandCount, 0), m_random(static_cast<std::uint32_t>(qHash(m_def.topic))) {
+      m_random(static_cast<std::uint32_t>(qHash(m_def.topic))) {
     const int n = variableCount();
     m_values.resize(static_cast<size_t>(n));
     m_state.resize(static_cast<size_t>(n));
@@ -406,21 +406,15 @@ void SimControl::pushResult(Command command, int code) {
     const int index = static_cast<int>(command);
     // The old result is gone as soon as a new command is taken, so that nobody
     // mistakes it for the answer to this one.
-    m_resultValues[index].clear();
+    clearResult(command);
     QTimer::singleShot(std::max(0, m_timing.commandLatencyMs), this, [this, index, code] {
         m_resultValues[index] = QString::number(code);
-        m_resultTime[static_cast<size_t>(index)] = QDateTime::currentMSecsSinceEpoch();
         emit valueChanged(specialSlot(Special(ResetResult + index)));
     });
 }
 
-bool SimControl::resultIsFresh(int slot) const {
-    const int index = slot - specialSlot(ResetResult);
-    if (index < 0 || index >= kCommandCount || m_resultValues[index].isEmpty()) {
-        return false;
-    }
-    return QDateTime::currentMSecsSinceEpoch() - m_resultTime[static_cast<size_t>(index)] <
-           kResultReplayWindowMs;
+void SimControl::clearResult(Command command) {
+    m_resultValues[static_cast<int>(command)].clear();
 }
 
 int SimControl::resetTimeMs() const {

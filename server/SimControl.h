@@ -37,9 +37,6 @@ class ValueStore;
 // result of a real control arrives after the requester has started its hot
 // link on the result item.
 constexpr int kCommandLatencyMs = 100;
-// A result pushed this recently is pushed again when a hot link on its item
-// starts, so that a requester that starts its link late still gets it.
-constexpr int kResultReplayWindowMs = 2000;
 // Longest execute text taken (a WriteProgramMemory of a few thousand bytes).
 constexpr int kMaxCommandLength = 64 * 1024;
 
@@ -143,8 +140,9 @@ public:
     static std::optional<Command> commandOf(const QString& text);
     // Pushes a result code on a command's result item as the control would.
     void pushResult(Command command, int code);
-    // True when the result slot's value was pushed within the replay window.
-    bool resultIsFresh(int slot) const;
+    // Empties a command's result item, as taking the command does (a command
+    // that never answers leaves it empty).
+    void clearResult(Command command);
 
     // Moves the live values on by dt seconds (now: seconds since the epoch).
     void advance(double dtSeconds, double nowSeconds);
@@ -198,7 +196,6 @@ private:
     bool m_stuckOffLine = false;
     QTimer m_resetTimer;
     QTimer m_eraseTimer;
-    std::vector<qint64> m_resultTime; // ms since epoch of each result push, per command
     QString m_resultValues[kCommandCount];
     std::mt19937 m_random;
     double m_elapsed = 0;

@@ -186,9 +186,12 @@ TEST_F(ServerDdeTest, HotLinksPushLiveValuesAndPokedChanges) {
     ASSERT_TRUE(client.poke(conv, "Service: Loop.Set Point", "90"));
     ASSERT_TRUE(client.startAdvise(conv, "service: loop.actual"));
     ASSERT_TRUE(client.startAdvise(conv, "Count"));
+    // A new link gets the current value at once, even of an item that stands still.
+    EXPECT_TRUE(client.waitForPushes("Count", 1));
+    EXPECT_EQ(client.pushed("Count"), QStringList({"5"}));
     EXPECT_TRUE(client.waitForPushes("Service: Loop.Actual", 3));
     ASSERT_TRUE(client.poke(conv, "Count", "42"));
-    EXPECT_TRUE(client.waitForPushes("Count", 1));
+    EXPECT_TRUE(client.waitForPushes("Count", 2));
     EXPECT_EQ(client.pushed("Count").last(), "42");
     ASSERT_TRUE(client.stopAdvise(conv, "Service: Loop.Actual"));
     spinFor(100);
