@@ -1,5 +1,6 @@
 #include "KIItem.h"
 
+#include <deque>
 #include <unordered_set>
 
 #include <QLocale>
@@ -17,41 +18,102 @@ namespace {
 const char* const kNotConnected = "Control has not been connected.";
 }
 
-// Carries the answer of the request that fetches an item's current value when
-// its hot link starts (the server sends link data only on changes). It outlives
-// the item when the item goes first: the item then only forgets it, and the
-// relay frees itself when the answer comes, or at exit when the conversation
-// abandoned the request.
+// Carries the request that fetches an item's current value when its hot link
+// starts (the server sends link data only on changes). Requests go out a few
+// at a time: thousands of items subscribed at once would otherwise pile up
+// thousands of pending transactions in the conversation's bookkeeping.
+// A relay outlives its item when the item goes first: the item only detaches
+// it, and the relay frees itself when its answer comes (or at exit, when the
+// conversation abandoned the request).
 class TKIItemInitialValue {
 public:
-    explicit TKIItemInitialValue(TKIItem* item) : m_item(item) { Pending().insert(this); }
-    ~TKIItemInitialValue() { Pending().erase(this); }
+    // Requests in flight at one time.
+    static constexpr int kWindow = 16;
 
-    void Detach() { m_item = nullptr; }
+    explicit TKIItemInitialValue(TKIItem* item) : m_item(item) { State().all.insert(this); }
+    ~TKIItemInitialValue() { State().all.erase(this); }
+
+    static void Enqueue(TKIItemInitialValue* relay) {
+        State().queue.push_back(relay);
+        Pump();
+    }
+
+    void Detach() {
+        m_item = nullptr;
+        Uncount();
+        Pump();
+    }
+
     void Done(const char* value, EDdeError* error) {
         const std::unique_ptr<EDdeError> owned(error);
         TKIItem* item = m_item;
+        Uncount();
         delete this;
         if (item) {
             item->InitialValueArrived(owned ? nullptr : value);
         }
+        Pump();
     }
 
 private:
-    struct Holder {
-        ~Holder() {
-            while (!relays.empty()) {
-                delete *relays.begin();
+    struct Shared {
+        ~Shared() {
+            while (!all.empty()) {
+                delete *all.begin();
             }
         }
-        std::unordered_set<TKIItemInitialValue*> relays;
+        std::unordered_set<TKIItemInitialValue*> all;
+        std::deque<TKIItemInitialValue*> queue;
+        int inFlight = 0;
+        bool pumping = false;
     };
-    static std::unordered_set<TKIItemInitialValue*>& Pending() {
-        static Holder holder;
-        return holder.relays;
+    static Shared& State() {
+        static Shared shared;
+        return shared;
+    }
+
+    void Uncount() {
+        if (m_counted) {
+            m_counted = false;
+            --State().inFlight;
+        }
+    }
+
+    static void Pump() {
+        Shared& shared = State();
+        if (shared.pumping) {
+            return;
+        }
+        shared.pumping = true;
+        while (shared.inFlight < kWindow && !shared.queue.empty()) {
+            TKIItemInitialValue* relay = shared.queue.front();
+            shared.queue.pop_front();
+            TKIItem* item = relay->m_item;
+            if (item == nullptr || !item->IsAdvised() || item->Conversation() == nullptr) {
+                if (item) {
+                    item->m_initialValue = nullptr;
+                }
+                delete relay;
+                continue;
+            }
+            try {
+                item->Conversation()->Request(item->Name(),
+                                              TDdeDataEvent(relay, &TKIItemInitialValue::Done));
+                relay->m_counted = true;
+                ++shared.inFlight;
+            } catch (const EDdeError& e) {
+                // The link's own data will bring the value.
+                qCInfo(lcModel) << "Current value of" << item->Name()
+                                << "not requested:" << e.what();
+                item->m_initialValue = nullptr;
+                delete relay;
+            }
+        }
+        shared.pumping = false;
     }
 
     TKIItem* m_item;
+    bool m_counted = false;
 };
 
 TKIItem::TKIItem(const QString& name)
@@ -236,21 +298,14 @@ void TKIItem::StartAdvise() {
 
 void TKIItem::RequestInitialValue() {
     ForgetInitialValue();
-    auto* relay = new TKIItemInitialValue(this);
-    try {
-        m_conversation->Request(m_name, TDdeDataEvent(relay, &TKIItemInitialValue::Done));
-        m_initialValue = relay;
-    } catch (const EDdeError& e) {
-        // The link's own data will bring the value.
-        delete relay;
-        qCInfo(lcModel) << "Current value of" << m_name << "not requested:" << e.what();
-    }
+    m_initialValue = new TKIItemInitialValue(this);
+    TKIItemInitialValue::Enqueue(m_initialValue);
 }
 
 void TKIItem::ForgetInitialValue() {
-    if (m_initialValue) {
-        m_initialValue->Detach();
+    if (TKIItemInitialValue* relay = m_initialValue) {
         m_initialValue = nullptr;
+        relay->Detach();
     }
 }
 

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include <QLocale>
 
 #include "DdeError.h"
@@ -165,6 +168,34 @@ TEST_F(ItemTest, HotLinkWaitsForTheConversationAndSurvivesItsLoss) {
     ASSERT_TRUE(WaitUntil([&] { return r.values.contains(QStringLiteral("11")); }));
     EXPECT_EQ(item.SubscriberCount(), 1);
     item.Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
+}
+
+TEST_F(ItemTest, ManyLinksStartedTogetherEachGetTheCurrentValueOnce) {
+    // More links than current-value requests go out at a time; two items go
+    // before their answers come (one in flight, one still queued).
+    constexpr int kCount = 53;
+    Recorder r;
+    std::vector<std::unique_ptr<TKIItem>> items;
+    for (int i = 0; i < kCount; ++i) {
+        const QString name = QStringLiteral("ITEM %1").arg(i);
+        m_server.setText(name, QByteArray::number(i));
+        items.push_back(std::make_unique<TKIItem>(name));
+        items.back()->Connect(&m_conv);
+        items.back()->Subscribe(TKIItemEvent(&r, &Recorder::Changed));
+    }
+    items.front().reset();
+    items.back().reset();
+    ASSERT_TRUE(WaitUntil([&] { return r.values.size() == kCount - 2; }));
+    test::PumpFor(50);
+    EXPECT_EQ(r.values.size(), kCount - 2);
+    EXPECT_TRUE(r.values.contains(QStringLiteral("1")));
+    EXPECT_FALSE(r.values.contains(QStringLiteral("0")));
+    EXPECT_EQ(m_server.requests(QStringLiteral("ITEM 52"), CF_TEXT), 0);
+    for (auto& item : items) {
+        if (item) {
+            item->Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
+        }
+    }
 }
 
 TEST_F(ItemTest, WritesPokeTheTextAndRefuseOverlongValues) {
