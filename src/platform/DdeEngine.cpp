@@ -501,8 +501,20 @@ void ThreadContext::acceptPending(Service* service) {
             ::close(fd);
             continue;
         }
-        auto* conv = new Conversation(service->instance, false, fd);
-        service->instance->conversations.push_back(conv);
+        Instance* inst = service->instance;
+        std::size_t waiting = 0;
+        Conversation* oldest = nullptr;
+        for (Conversation* c : inst->conversations) {
+            if (!c->client && c->state == Conversation::State::Handshake) {
+                oldest = oldest == nullptr ? c : oldest;
+                ++waiting;
+            }
+        }
+        if (waiting >= kMaxPendingGreetings && oldest != nullptr) {
+            lose(oldest, "no greeting");
+        }
+        auto* conv = new Conversation(inst, false, fd);
+        inst->conversations.push_back(conv);
         watch(fd, &conv->tag, EPOLLIN | EPOLLRDHUP);
         // A client on this thread has already written its greeting and waits
         // for the answer inside DdeConnect: answer it now.

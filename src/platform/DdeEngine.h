@@ -45,6 +45,9 @@ constexpr std::size_t kMaxQueuedOutputBytes = 64u * 1024u * 1024u;
 constexpr std::size_t kIdleBufferBytes = 1024 * 1024;
 constexpr int kListenBacklog = 128;
 constexpr int kMaxAcceptsPerWake = 64;
+// Connections of a service that have not greeted yet; beyond this the oldest
+// is dropped, so that clients which connect and say nothing cannot pile up.
+constexpr std::size_t kMaxPendingGreetings = 32;
 
 class ThreadContext;
 class Instance;

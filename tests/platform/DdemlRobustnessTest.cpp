@@ -175,6 +175,24 @@ TEST_F(DdemlRobustness, GarbageBeforeTheGreetingIsDroppedSilently) {
     EXPECT_NE(connect(), 0u);
 }
 
+TEST_F(DdemlRobustness, ClientsThatNeverGreetCannotPileUp) {
+    std::vector<int> silent;
+    for (std::size_t i = 0; i < dde::kMaxPendingGreetings + 3; ++i) {
+        silent.push_back(rawConnect(socketPath(kService)));
+        ASSERT_GE(silent.back(), 0);
+        spin(1); // let the server accept it
+    }
+    // The oldest were dropped, the newest still wait, and real clients get in.
+    EXPECT_TRUE(waitFor([&] { return peerClosed(silent.front(), 0); }));
+    EXPECT_FALSE(peerClosed(silent.back(), 0));
+    EXPECT_NE(connect(), 0u);
+    for (const int fd : silent) {
+        ::close(fd);
+    }
+    spin(20);
+    EXPECT_TRUE(serverEvents(XTYP_DISCONNECT).empty());
+}
+
 // A server played by hand on a thread of its own, which answers the greeting
 // and then does what the test says.
 class RawServer {
