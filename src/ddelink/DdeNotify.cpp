@@ -62,16 +62,19 @@ AdviseNotifyEventSet::~AdviseNotifyEventSet() {
 
 void AdviseNotifyEventSet::Add(std::uint32_t key, const TDdeDataEvent& callback) {
     if (callback) {
-        m_entries.Add(mapKey(key), new TNotifyObj(key, callback));
+        auto* entry = new TNotifyObj(key, callback);
+        m_entries.Add(mapKey(key), entry);
+        m_index.emplace(key, entry); // kept when the key already has an entry
     }
 }
 
 bool AdviseNotifyEventSet::Fire(std::uint32_t key, const char* value,
                                 std::unique_ptr<EDdeError> error) {
-    auto* entry = m_entries.FindAs<TNotifyObj>(mapKey(key));
-    if (entry == nullptr) {
+    const auto found = m_index.find(key);
+    if (found == m_index.end()) {
         return false;
     }
+    const TNotifyObj* entry = found->second;
     // A copy: the subscriber may stop its own advise and free the entry.
     const TDdeDataEvent callback = entry->Callback();
     callback(value, error.release());
@@ -80,12 +83,20 @@ bool AdviseNotifyEventSet::Fire(std::uint32_t key, const char* value,
 
 bool AdviseNotifyEventSet::Remove(std::uint32_t key) {
     auto* entry = static_cast<TNotifyObj*>(m_entries.Remove(mapKey(key)));
+    if (entry == nullptr) {
+        return false;
+    }
     delete entry;
-    return entry != nullptr;
+    if (auto* next = m_entries.FindAs<TNotifyObj>(mapKey(key))) {
+        m_index[key] = next;
+    } else {
+        m_index.erase(key);
+    }
+    return true;
 }
 
 bool AdviseNotifyEventSet::Contains(std::uint32_t key) const {
-    return m_entries.Find(mapKey(key)) != nullptr;
+    return m_index.count(key) != 0;
 }
 
 } // namespace orvane

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "Delegate.h"
 #include "KContainer.h"
@@ -86,6 +87,9 @@ public:
 
 private:
     TKMapLongIntToObject m_entries; // of TNotifyObj, owned
+    // The entry each key finds in m_entries (its earliest), so that a flood of
+    // advise data is routed without walking the key's bucket each time.
+    std::unordered_map<std::uint32_t, TNotifyObj*> m_index;
 };
 
 } // namespace orvane

@@ -114,6 +114,7 @@ TKIDdeMgr::~TKIDdeMgr() {
         conversation->m_adviseHandles.clear();
     }
     m_conversations.Clear();
+    m_lastConversation = nullptr;
     DdeUninitialize(m_instance);
 }
 
@@ -128,17 +129,24 @@ bool TKIDdeMgr::IsAlive() {
 }
 
 TKIDdeClientConv* TKIDdeMgr::FindConversation(HCONV conversation) const {
-    return m_conversations.FindAs<TKIDdeClientConv>(static_cast<std::int32_t>(conversation));
+    if (conversation != m_lastHandle || m_lastConversation == nullptr) {
+        m_lastConversation =
+            m_conversations.FindAs<TKIDdeClientConv>(static_cast<std::int32_t>(conversation));
+        m_lastHandle = conversation;
+    }
+    return m_lastConversation;
 }
 
 void TKIDdeMgr::AddConversation(HCONV handle, TKIDdeClientConv* conversation) {
     m_conversations.Add(static_cast<std::int32_t>(handle), conversation);
+    m_lastConversation = nullptr;
 }
 
 void TKIDdeMgr::RemoveConversation(HCONV handle, TKIDdeClientConv* conversation) {
     if (FindConversation(handle) == conversation) {
         m_conversations.Remove(static_cast<std::int32_t>(handle));
     }
+    m_lastConversation = nullptr;
 }
 
 QString TKIDdeMgr::LastErrorText() const {

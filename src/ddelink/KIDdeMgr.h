@@ -97,6 +97,9 @@ private:
 
     DWORD m_instance = 0;
     TKMapLongIntToObject m_conversations; // handle -> TKIDdeClientConv, not owned
+    // The last conversation found, for floods of advise data on one conversation.
+    mutable HCONV m_lastHandle = 0;
+    mutable TKIDdeClientConv* m_lastConversation = nullptr;
     TDdeMgrEvent m_onDisconnect;
     TDdeErrorEvent m_onDdeError;
 };
