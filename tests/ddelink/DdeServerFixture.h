@@ -70,7 +70,7 @@ private:
 
 // Runs the event loop until the condition holds or the time is up (ms).
 template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = 3000);
+bool waitFor(Condition condition, int timeoutMs = 10000);
 
 } // namespace orvane::test
 

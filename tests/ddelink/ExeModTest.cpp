@@ -29,7 +29,7 @@ bool processGone(std::int64_t pid) {
         [pid] {
             return ::access(QByteArray("/proc/" + QByteArray::number(pid)).constData(), F_OK) != 0;
         },
-        3000);
+        10000);
 }
 
 // Only a test server of ours: the id may have been reused once it ended.
@@ -208,7 +208,7 @@ TEST_F(ExeModuleTest, ProgramThatEndsAtOnceStillCompletesAndLeavesNoZombie) {
     TExeModule launcher;
     launcher.Run(m_serverExe, SW_HIDE, started());
     const std::int64_t pid = launcher.ProcessId();
-    ASSERT_TRUE(waitFor([&] { return !starts.empty(); }, 3500));
+    ASSERT_TRUE(waitFor([&] { return !starts.empty(); }, 10000));
     EXPECT_EQ(launcher.State(), TExeModuleState::Running);
     EXPECT_TRUE(processGone(pid));
     launcher.Close(); // nothing left to ask

@@ -46,7 +46,7 @@ protected:
 
     static bool gone(std::int64_t pid) {
         // Neither running nor left as a zombie.
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 500; ++i) {
             if (::access(QByteArray("/proc/" + QByteArray::number(pid)).constData(), F_OK) != 0) {
                 return true;
             }
