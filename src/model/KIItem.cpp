@@ -1,8 +1,5 @@
 #include "KIItem.h"
 
-#include <deque>
-#include <unordered_set>
-
 #include <QLocale>
 #include <QVarLengthArray>
 
@@ -18,104 +15,6 @@ namespace {
 const char* const kNotConnected = "Control has not been connected.";
 }
 
-// Carries the request that fetches an item's current value when its hot link
-// starts (the server sends link data only on changes). Requests go out a few
-// at a time: thousands of items subscribed at once would otherwise pile up
-// thousands of pending transactions in the conversation's bookkeeping.
-// A relay outlives its item when the item goes first: the item only detaches
-// it, and the relay frees itself when its answer comes (or at exit, when the
-// conversation abandoned the request).
-class TKIItemInitialValue {
-public:
-    // Requests in flight at one time.
-    static constexpr int kWindow = 16;
-
-    explicit TKIItemInitialValue(TKIItem* item) : m_item(item) { State().all.insert(this); }
-    ~TKIItemInitialValue() { State().all.erase(this); }
-
-    static void Enqueue(TKIItemInitialValue* relay) {
-        State().queue.push_back(relay);
-        Pump();
-    }
-
-    void Detach() {
-        m_item = nullptr;
-        Uncount();
-        Pump();
-    }
-
-    void Done(const char* value, EDdeError* error) {
-        const std::unique_ptr<EDdeError> owned(error);
-        TKIItem* item = m_item;
-        Uncount();
-        delete this;
-        if (item) {
-            item->InitialValueArrived(owned ? nullptr : value);
-        }
-        Pump();
-    }
-
-private:
-    struct Shared {
-        ~Shared() {
-            while (!all.empty()) {
-                delete *all.begin();
-            }
-        }
-        std::unordered_set<TKIItemInitialValue*> all;
-        std::deque<TKIItemInitialValue*> queue;
-        int inFlight = 0;
-        bool pumping = false;
-    };
-    static Shared& State() {
-        static Shared shared;
-        return shared;
-    }
-
-    void Uncount() {
-        if (m_counted) {
-            m_counted = false;
-            --State().inFlight;
-        }
-    }
-
-    static void Pump() {
-        Shared& shared = State();
-        if (shared.pumping) {
-            return;
-        }
-        shared.pumping = true;
-        while (shared.inFlight < kWindow && !shared.queue.empty()) {
-            TKIItemInitialValue* relay = shared.queue.front();
-            shared.queue.pop_front();
-            TKIItem* item = relay->m_item;
-            if (item == nullptr || !item->IsAdvised() || item->Conversation() == nullptr) {
-                if (item) {
-                    item->m_initialValue = nullptr;
-                }
-                delete relay;
-                continue;
-            }
-            try {
-                item->Conversation()->Request(item->Name(),
-                                              TDdeDataEvent(relay, &TKIItemInitialValue::Done));
-                relay->m_counted = true;
-                ++shared.inFlight;
-            } catch (const EDdeError& e) {
-                // The link's own data will bring the value.
-                qCInfo(lcModel) << "Current value of" << item->Name()
-                                << "not requested:" << e.what();
-                item->m_initialValue = nullptr;
-                delete relay;
-            }
-        }
-        shared.pumping = false;
-    }
-
-    TKIItem* m_item;
-    bool m_counted = false;
-};
-
 TKIItem::TKIItem(const QString& name)
     : TComponent(nullptr), m_name(name), m_synchronizer(std::make_unique<Synchronizer>()) {}
 
@@ -123,7 +22,6 @@ TKIItem::~TKIItem() {
     if (m_deathFlag) {
         *m_deathFlag = true;
     }
-    ForgetInitialValue();
     if (m_advised && m_conversation) {
         try {
             m_conversation->StopAdvise(m_adviseKey);
@@ -284,8 +182,6 @@ void TKIItem::StartAdvise() {
         m_adviseKey = key;
         m_advised = true;
         m_advisePending = false;
-        m_adviseDataSinceStart = false;
-        RequestInitialValue();
     } catch (const EDdeError&) {
         m_advised = false;
         StopAdvise();
@@ -296,29 +192,7 @@ void TKIItem::StartAdvise() {
     }
 }
 
-void TKIItem::RequestInitialValue() {
-    ForgetInitialValue();
-    m_initialValue = new TKIItemInitialValue(this);
-    TKIItemInitialValue::Enqueue(m_initialValue);
-}
-
-void TKIItem::ForgetInitialValue() {
-    if (TKIItemInitialValue* relay = m_initialValue) {
-        m_initialValue = nullptr;
-        relay->Detach();
-    }
-}
-
-void TKIItem::InitialValueArrived(const char* value) {
-    m_initialValue = nullptr;
-    // Link data that came first is newer than this answer.
-    if (value && m_advised && !m_adviseDataSinceStart) {
-        AdviseData(value, nullptr);
-    }
-}
-
 void TKIItem::StopAdvise() {
-    ForgetInitialValue();
     if (m_conversation == nullptr || m_adviseKey == 0) {
         return;
     }
@@ -336,7 +210,6 @@ void TKIItem::AdviseData(const char* value, EDdeError* error) {
         qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << owned->what();
         return;
     }
-    m_adviseDataSinceStart = true;
     m_synchronizer->CompleteTransaction();
     m_value = QVariant(value ? fromWindows1252(value, qstrlen(value)) : QString());
     m_valueReceived = true;
@@ -376,7 +249,6 @@ void TKIItem::Disconnect() {
 }
 
 void TKIItem::ForgetConversation() {
-    ForgetInitialValue();
     m_connected = false;
     if (m_advised) {
         m_advisePending = true;

@@ -37,7 +37,6 @@ class EDdeError;
 class Synchronizer;
 class TKIDdeClientConv;
 class TKIItem;
-class TKIItemInitialValue;
 
 // A change handler (subscriber) or attribute listener; receives the item.
 using TKIItemEvent = Delegate<TKIItem*>;
@@ -106,13 +105,7 @@ protected:
     void CheckConnected() const;
 
 private:
-    friend class TKIItemInitialValue;
     void StartAdvise();
-    // The server sends hot-link data only when a value changes: the current
-    // value is requested once when a link starts.
-    void RequestInitialValue();
-    void ForgetInitialValue();
-    void InitialValueArrived(const char* value);
     void StopAdvise();
     void AdviseData(const char* value, EDdeError* error);
     void ReadCompleted(const char* value, EDdeError* error);
@@ -125,8 +118,6 @@ private:
     bool m_advised = false;
     bool m_advisePending = false;
     std::int64_t m_adviseKey = 0;
-    bool m_adviseDataSinceStart = false;
-    TKIItemInitialValue* m_initialValue = nullptr; // outstanding, not owned
     bool m_connected = false;
     TKIDdeClientConv* m_conversation = nullptr;
     std::unique_ptr<Synchronizer> m_synchronizer;

@@ -1,5 +1,7 @@
 #include "FakeDdeServer.h"
 
+#include <QTimer>
+
 namespace orvane::test {
 
 namespace {
@@ -119,10 +121,15 @@ HDDEDATA FakeDdeServer::handle(UINT type, UINT format, HSZ hsz1, HSZ hsz2, HDDED
         return reply(hsz2, format);
     }
     case XTYP_ADVSTART: {
-        // Like the real server, link data comes only with changes.
         const QString name = text(hsz2).toUpper();
         ++m_adviseStarts[name];
-        return m_texts.contains(name) ? TRUE : FALSE;
+        if (!m_texts.contains(name)) {
+            return FALSE;
+        }
+        // Like the real server: the current value follows the start of a link.
+        const QString topic = text(hsz1);
+        QTimer::singleShot(0, [this, topic, name] { change(topic, name, m_texts.value(name)); });
+        return TRUE;
     }
     case XTYP_ADVREQ:
         return reply(hsz2, format);
