@@ -1,0 +1,170 @@
+#include "OVServer.h"
+
+#include <QThread>
+
+#include "DialogService.h"
+#include "Exception.h"
+#include "KIServer.h"
+#include "ModelLog.h"
+
+namespace orvane {
+
+namespace {
+
+int g_topicReasks = kTopicReasks;
+int g_topicReaskIntervalMs = kTopicReaskIntervalMs;
+
+} // namespace
+
+void TServer::SetTopicReaskTimingForTesting(int reasks, int intervalMs) {
+    g_topicReasks = reasks;
+    g_topicReaskIntervalMs = intervalMs;
+}
+
+TServer::TServer() : m_server(std::make_unique<TKIServer>()) {
+    m_server->SetOnDdeError(TKIDdeErrorEvent(this, &TServer::DdeError));
+}
+
+TServer::~TServer() {
+    m_server->SetOnDisconnected(TKIServerEvent());
+    m_controlList.clear();
+    m_controls.clear();
+    m_server.reset();
+}
+
+bool TServer::Connect(const TServerEvent& onConnected) {
+    m_onConnected = onConnected;
+    m_server->SetOnConnected(TKIServerEvent(this, &TServer::ServerConnected));
+    const QString name = QString::fromLatin1(kServiceName);
+    m_server->SetServerName(name);
+    // A server program that could not be started leaves the name empty.
+    return m_server->ServerName() == name;
+}
+
+TKIDuxlaneControl* TServer::FindControl(const QString& name) const {
+    for (TKIDuxlaneControl* control : m_controlList) {
+        if (control->Identifier().compare(name, Qt::CaseInsensitive) == 0) {
+            return control;
+        }
+    }
+    return nullptr;
+}
+
+bool TServer::ReadControlTopics(QStringList& topics) {
+    try {
+        m_server->GetControlTopics(topics);
+        return true;
+    } catch (const Exception& e) {
+        // Without a topic list there is nothing to connect to; the main
+        // window learns it from the callback without controls.
+        qCWarning(lcModel) << "Reading the topic list failed:" << e.what();
+        showError(e.message());
+        return false;
+    }
+}
+
+void TServer::FinishConnecting() {
+    if (m_onConnected) {
+        m_onConnected(this);
+    }
+}
+
+void TServer::ServerConnected(TKIServer*) {
+    if (!m_controls.empty()) {
+        // The controls of this server exist already.
+        return;
+    }
+    m_server->SetOnDisconnected(TKIServerEvent(this, &TServer::ConnectionLost));
+
+    QStringList topics;
+    if (!ReadControlTopics(topics)) {
+        FinishConnecting();
+        return;
+    }
+    if (topics.isEmpty()) {
+        FileDialogRequest request;
+        request.caption = QStringLiteral("Open Network Definition File");
+        request.initialDir = QStringLiteral("..\\Duxlane Server");
+        request.filter =
+            QStringLiteral("Network Definition Files (*.net)|*.net|All Files (*.*)|*.*");
+        request.options = ofHideReadOnly | ofFileMustExist;
+        const std::optional<QString> file = DialogService::current().openFile(request);
+        if (!file) {
+            FinishConnecting();
+            return;
+        }
+        m_server->OpenNetworkFile(*file);
+        // The server reads the file in its own time: ask again a few times.
+        if (!ReadControlTopics(topics)) {
+            FinishConnecting();
+            return;
+        }
+        for (int i = 0; topics.isEmpty() && i < g_topicReasks; ++i) {
+            QThread::msleep(static_cast<unsigned long>(std::max(0, g_topicReaskIntervalMs)));
+            if (!ReadControlTopics(topics)) {
+                FinishConnecting();
+                return;
+            }
+        }
+    }
+    if (topics.isEmpty()) {
+        qCWarning(lcModel) << "The server knows no controls";
+        FinishConnecting();
+        return;
+    }
+    for (const QString& topic : topics) {
+        auto control = std::make_unique<TKIDuxlaneControl>();
+        TKIDuxlaneControl* raw = control.get();
+        m_controls.push_back(std::move(control));
+        m_controlList.push_back(raw);
+        raw->SetServer(m_server.get());
+        raw->SetOnConnect(TKIDeviceEvent(this, &TServer::ControlConnected));
+        raw->SetIdentifier(topic);
+    }
+}
+
+void TServer::ControlConnected(TKIDevice*) {
+    ++m_connectedCount;
+    if (m_connectedCount == ControlCount()) {
+        FinishConnecting();
+    }
+}
+
+void TServer::ConnectionLost(TKIServer*) {
+    m_server->SetOnDisconnected(TKIServerEvent());
+    qCWarning(lcModel) << "Communications with the server have been lost";
+    showError(QStringLiteral(
+        "Communications have been lost and the application will be terminated."));
+    if (m_onTerminate) {
+        m_onTerminate(this);
+    }
+}
+
+QString TServer::DdeErrorText(const QString& operation) {
+    if (operation == QLatin1String("Start Advise")) {
+        return QStringLiteral("Request of communications failed:");
+    }
+    if (operation == QLatin1String("Stop Advise")) {
+        return QStringLiteral("Request of disconnection failed:");
+    }
+    if (operation == QLatin1String("Poke")) {
+        return QStringLiteral("Error while trying to write:");
+    }
+    if (operation == QLatin1String("Execute")) {
+        return QStringLiteral("Error during execution of command:");
+    }
+    if (operation == QLatin1String("Request")) {
+        return QStringLiteral("Error during request of data:");
+    }
+    return QStringLiteral("Error during transaction:");
+}
+
+void TServer::DdeError(const QString& operation, const QString& topic, const QString& item) {
+    const QString text = DdeErrorText(operation) + topic + QLatin1Char(':') + item;
+    qCWarning(lcModel) << text;
+    if (m_onDdeMessage) {
+        m_onDdeMessage(text);
+    }
+}
+
+} // namespace orvane
