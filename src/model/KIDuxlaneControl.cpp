@@ -4,7 +4,7 @@
 
 #include <QThread>
 
-#include "DdeClientConv.h"
+#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "DialogService.h"
 #include "KIDuxlaneItem.h"
@@ -107,6 +107,11 @@ void TKIDuxlaneControl::Connected(TKIDdeClientConv* conversation) {
 
 void TKIDuxlaneControl::ConfirmTick() {
     m_confirmTimer.stop();
+    if (!m_requestSynchronizer->IsIdle()) {
+        // Inside another request of this control: ask at the next tick.
+        m_confirmTimer.start();
+        return;
+    }
     --m_confirmAttemptsLeft;
     bool answering = false;
     try {
@@ -165,7 +170,7 @@ QString TKIDuxlaneControl::RequestItem(const char* item, const QString& failureT
 void TKIDuxlaneControl::ReplyReceived(const char* value, EDdeError* error) {
     m_requestSynchronizer->CompleteTransaction();
     if (error) {
-        m_replyError = std::make_unique<EDdeError>(*error);
+        m_replyError.reset(error);
     } else {
         // Kept whole: the identifiers and the status are short, but a longer
         // reply must neither overrun nor be cut without a word.
@@ -383,6 +388,7 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
 }
 
 void TKIDuxlaneControl::ResultReceived(const char* value, EDdeError* error) {
+    const std::unique_ptr<EDdeError> owned(error);
     if (error) {
         qCWarning(lcModel) << "Result link on" << Identifier() << "delivered an error:"
                            << error->what();
@@ -456,6 +462,12 @@ void TKIDuxlaneControl::ReconnectItems() {
 
 void TKIDuxlaneControl::ResetTick() {
     m_resetTimer.stop();
+    if (!m_requestSynchronizer->IsIdle()) {
+        // Inside another request of this control (the confirmation polls as
+        // well): ask at the next tick.
+        m_resetTimer.start();
+        return;
+    }
     if (m_resetPollsLeft >= 1) {
         --m_resetPollsLeft;
         bool answering = false;
