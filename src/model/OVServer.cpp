@@ -27,6 +27,11 @@ TServer::TServer() : m_server(std::make_unique<TKIServer>()) {
 
 TServer::~TServer() {
     m_server->SetOnDisconnected(TKIServerEvent());
+    // Each control gives its topic back first, so that the server object can
+    // tell whether other clients still use the server program.
+    for (const auto& control : m_controls) {
+        control->SetServer(nullptr);
+    }
     m_controlList.clear();
     m_controls.clear();
     m_server.reset();
