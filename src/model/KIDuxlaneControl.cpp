@@ -107,6 +107,10 @@ void TKIDuxlaneControl::Connected(TKIDdeClientConv* conversation) {
 
 void TKIDuxlaneControl::ConfirmTick() {
     m_confirmTimer.stop();
+    if (Conversation() == nullptr) {
+        // The control was released from its server meanwhile.
+        return;
+    }
     if (!m_requestSynchronizer->IsIdle()) {
         // Inside another request of this control: ask at the next tick.
         m_confirmTimer.start();
@@ -462,6 +466,11 @@ void TKIDuxlaneControl::ReconnectItems() {
 
 void TKIDuxlaneControl::ResetTick() {
     m_resetTimer.stop();
+    if (Conversation() == nullptr) {
+        // Released from its server meanwhile: the control cannot come back.
+        FinishReset();
+        return;
+    }
     if (!m_requestSynchronizer->IsIdle()) {
         // Inside another request of this control (the confirmation polls as
         // well): ask at the next tick.

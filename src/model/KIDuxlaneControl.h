@@ -189,7 +189,6 @@ private:
     QString* m_resultTarget = nullptr;
     QString m_replyText;
     std::unique_ptr<EDdeError> m_replyError;
-    bool m_replyArrived = false;
     // Shared with a command that waits on it, so that a new confirmation can
     // replace it without freeing it under the wait.
     std::shared_ptr<Synchronizer> m_commandSynchronizer;

@@ -98,7 +98,14 @@ void TServer::ServerConnected(TKIServer*) {
             FinishConnecting();
             return;
         }
-        m_server->OpenNetworkFile(*file);
+        try {
+            m_server->OpenNetworkFile(*file);
+        } catch (const Exception& e) {
+            qCWarning(lcModel) << "Opening" << *file << "failed:" << e.what();
+            showError(e.message());
+            FinishConnecting();
+            return;
+        }
         // The server reads the file in its own time: ask again a few times.
         if (!ReadControlTopics(topics)) {
             FinishConnecting();
@@ -124,7 +131,20 @@ void TServer::ServerConnected(TKIServer*) {
         m_controlList.push_back(raw);
         raw->SetServer(m_server.get());
         raw->SetOnConnect(TKIDeviceEvent(this, &TServer::ControlConnected));
-        raw->SetIdentifier(topic);
+        try {
+            raw->SetIdentifier(topic);
+        } catch (const Exception& e) {
+            // A control that cannot be reached would keep the others from
+            // ever being reported: it is left out.
+            qCWarning(lcModel) << e.what();
+            showError(e.message());
+            raw->SetServer(nullptr);
+            m_controlList.pop_back();
+            m_controls.pop_back();
+        }
+    }
+    if (m_controls.empty()) {
+        FinishConnecting();
     }
 }
 
