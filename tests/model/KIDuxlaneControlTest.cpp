@@ -61,6 +61,11 @@ struct Recorder {
     }
     void Connected(TKIDevice*) { ++connects; }
     void Changed(TKIItem*) { ++changes; }
+
+    QStringList ddeErrors;
+    void DdeError(const QString& operation, const QString& topic, const QString& item) {
+        ddeErrors << operation + QLatin1Char(' ') + topic + QLatin1Char(':') + item;
+    }
 };
 
 // ---------------------------------------------------------------------------
@@ -252,6 +257,7 @@ protected:
         m_server.texts.insert("Control Status", "1");
         m_manager = std::make_unique<TKIDdeMgr>();
         TKIDdeMgr::SetCurrent(m_manager.get());
+        m_manager->SetOnDdeError(TDdeErrorEvent(&m_recorder, &Recorder::DdeError));
         m_conversation = std::make_unique<TKIDdeClientConv>();
         ASSERT_TRUE(m_conversation->Connect("UPCIDuxlane", "CTRL"));
         m_control = std::make_unique<TKIDuxlaneControl>();
@@ -329,6 +335,9 @@ TEST_F(ControlSequenceTest, ControlStatusAnswersFalseWhenTheServerAnswersWithAnE
     EXPECT_THROW(m_control->ProtocolID(), EDdeError);
     m_server.texts.insert("Protocol ID", "DXP 2.0");
     EXPECT_EQ(m_control->ProtocolID(), QStringLiteral("DXP 2.0"));
+    // Each failure was also reported once to the user's side.
+    EXPECT_EQ(m_recorder.ddeErrors,
+              (QStringList{"Request CTRL:Control Status", "Request CTRL:Protocol ID"}));
 }
 
 TEST_F(ControlSequenceTest, LongReplyIsKeptWhole) {
