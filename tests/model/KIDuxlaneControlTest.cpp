@@ -395,6 +395,9 @@ protected:
         if (m_control) {
             m_control->SetServer(nullptr);
             m_control.reset();
+            // The server program sees the topic's conversation end before it
+            // is asked how many are left (which decides whether it closes).
+            PumpFor(150);
         }
         ModelFixture::TearDown();
         TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
