@@ -4,9 +4,9 @@
 
 #include <QThread>
 
-#include "KIDdeClientConv.h"
 #include "DdeError.h"
 #include "DialogService.h"
+#include "KIDdeClientConv.h"
 #include "KIDuxlaneItem.h"
 #include "ModelLog.h"
 #include "ServerInterface.h"
@@ -23,10 +23,10 @@ const QString kActiveText = QStringLiteral("Active.");
 
 // What each command sends, waits for and shows.
 struct CommandInfo {
-    const char* executeName;    // also the stem of the result item
-    const char* operation;      // the operation named in failure texts
-    const char* statusText;     // shown in the status panel before; may be null
-    const char* notResponding;  // the message when no result arrives
+    const char* executeName;   // also the stem of the result item
+    const char* operation;     // the operation named in failure texts
+    const char* statusText;    // shown in the status panel before; may be null
+    const char* notResponding; // the message when no result arrives
 };
 
 const CommandInfo& Info(TKIDuxlaneControl::Command command) {
@@ -42,9 +42,9 @@ const CommandInfo& Info(TKIDuxlaneControl::Command command) {
     static const CommandInfo begin{
         duxlane::kBeginProgrammingModeCommand, "BeginProgrammingMode", nullptr,
         "Error occured during BeginProgrammingMode. Server is not responding."};
-    static const CommandInfo end{duxlane::kEndProgrammingModeCommand, "EndProgrammingMode",
-                                 nullptr,
-                                 "Error occured during EndProgrammingMode. Server is not responding."};
+    static const CommandInfo end{
+        duxlane::kEndProgrammingModeCommand, "EndProgrammingMode", nullptr,
+        "Error occured during EndProgrammingMode. Server is not responding."};
     static const CommandInfo write{
         duxlane::kWriteProgramMemoryCommand, "WriteProgramMemory", nullptr,
         "Error occured during WriteProgrammingMemory. Server is not responding."};
@@ -65,7 +65,9 @@ const CommandInfo& Info(TKIDuxlaneControl::Command command) {
     return reset;
 }
 
-[[noreturn]] void Fail(const char* text) { throw Exception(QString::fromLatin1(text)); }
+[[noreturn]] void Fail(const char* text) {
+    throw Exception(QString::fromLatin1(text));
+}
 
 } // namespace
 
@@ -84,9 +86,13 @@ TKIDuxlaneControl::~TKIDuxlaneControl() {
     StopResultLink();
 }
 
-void TKIDuxlaneControl::SetTimingForTesting(const Timing& timing) { g_timing = timing; }
+void TKIDuxlaneControl::SetTimingForTesting(const Timing& timing) {
+    g_timing = timing;
+}
 
-TKIDuxlaneControl::Timing TKIDuxlaneControl::CurrentTiming() { return g_timing; }
+TKIDuxlaneControl::Timing TKIDuxlaneControl::CurrentTiming() {
+    return g_timing;
+}
 
 std::unique_ptr<TKIItem> TKIDuxlaneControl::CreateItem(const QString& upperName) {
     return std::make_unique<TKIDuxlaneItem>(upperName);
@@ -281,8 +287,7 @@ QString TKIDuxlaneControl::WriteProgramMemoryCodeText(int code) {
 }
 
 QString TKIDuxlaneControl::ResultItemName(Command command) {
-    return QString::fromLatin1(Info(command).executeName) +
-           QLatin1String(duxlane::kResultSuffix);
+    return QString::fromLatin1(Info(command).executeName) + QLatin1String(duxlane::kResultSuffix);
 }
 
 QString TKIDuxlaneControl::StatusText(Command command) {
@@ -394,8 +399,8 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
 void TKIDuxlaneControl::ResultReceived(const char* value, EDdeError* error) {
     const std::unique_ptr<EDdeError> owned(error);
     if (error) {
-        qCWarning(lcModel) << "Result link on" << Identifier() << "delivered an error:"
-                           << error->what();
+        qCWarning(lcModel) << "Result link on" << Identifier()
+                           << "delivered an error:" << error->what();
         return;
     }
     if (m_awaitingResult == nullptr || value == nullptr || *value == '\0') {
@@ -423,8 +428,8 @@ void TKIDuxlaneControl::StopResultLink() {
     try {
         conversation->StopAdvise(m_resultAdviseKey);
     } catch (const Exception& e) {
-        qCWarning(lcModel) << "Stopping the result link on" << Identifier() << "failed:"
-                           << e.what();
+        qCWarning(lcModel) << "Stopping the result link on" << Identifier()
+                           << "failed:" << e.what();
     }
 }
 

@@ -158,8 +158,8 @@ void TServer::ControlConnected(TKIDevice*) {
 void TServer::ConnectionLost(TKIServer*) {
     m_server->SetOnDisconnected(TKIServerEvent());
     qCWarning(lcModel) << "Communications with the server have been lost";
-    showError(QStringLiteral(
-        "Communications have been lost and the application will be terminated."));
+    showError(
+        QStringLiteral("Communications have been lost and the application will be terminated."));
     if (m_onTerminate) {
         m_onTerminate(this);
     }

@@ -86,14 +86,12 @@ TEST(ControlCommandTexts, WriteProgramMemorySeparatesBytesByOneTab) {
 TEST(ControlCommandTexts, WriteProgramMemoryFailureNamesTheResultCode) {
     const QString prefix = QStringLiteral(
         "TKIDuxlaneControl.WriteProgrammingMemory: WriteProgrammingMemory Failed.\rResult Code: ");
-    EXPECT_EQ(FailureOf([] {
-                  TKIDuxlaneControl::CheckResult(Command::WriteProgramMemory, 3, "3");
-              }),
-              prefix + QStringLiteral("Address outside of program memory block"));
-    EXPECT_EQ(FailureOf([] {
-                  TKIDuxlaneControl::CheckResult(Command::WriteProgramMemory, 9, "9");
-              }),
-              prefix);
+    EXPECT_EQ(
+        FailureOf([] { TKIDuxlaneControl::CheckResult(Command::WriteProgramMemory, 3, "3"); }),
+        prefix + QStringLiteral("Address outside of program memory block"));
+    EXPECT_EQ(
+        FailureOf([] { TKIDuxlaneControl::CheckResult(Command::WriteProgramMemory, 9, "9"); }),
+        prefix);
     EXPECT_EQ(TKIDuxlaneControl::WriteProgramMemoryCodeText(1), QStringLiteral("Invalid Adress"));
     EXPECT_EQ(TKIDuxlaneControl::WriteProgramMemoryCodeText(5),
               QStringLiteral("Addesss not on an even boundary"));
@@ -125,9 +123,9 @@ TEST(ControlCommandTexts, ResultRulesGiveEachCommandsOwnFailure) {
         EXPECT_EQ(FailureOf([&] { TKIDuxlaneControl::CheckResult(c.command, c.result, text); }),
                   QString::fromLatin1(c.text));
     }
-    for (Command command : {Command::Reset, Command::Shutdown, Command::SaveValues,
-                            Command::BeginProgrammingMode, Command::EndProgrammingMode,
-                            Command::WriteProgramMemory}) {
+    for (Command command :
+         {Command::Reset, Command::Shutdown, Command::SaveValues, Command::BeginProgrammingMode,
+          Command::EndProgrammingMode, Command::WriteProgramMemory}) {
         EXPECT_EQ(FailureOf([&] { TKIDuxlaneControl::CheckResult(command, 0, "0"); }),
                   QStringLiteral("<nothing raised>"));
     }
@@ -442,17 +440,21 @@ TEST_F(ControlServerTest, ProgramMemoryCommandsReportTheControlsCodes) {
     StartControl();
     const std::uint8_t bytes[] = {1, 2, 255, 4};
     // Without the I/O lock the control refuses to be programmed.
-    EXPECT_EQ(FailureOf([&] { m_control->BeginProgrammingMode(0x1000, 0x10); }),
-              QStringLiteral("TKIDuxlaneControl.BeginProgrammingMode: BeginProgrammingMode Failed"));
+    EXPECT_EQ(
+        FailureOf([&] { m_control->BeginProgrammingMode(0x1000, 0x10); }),
+        QStringLiteral("TKIDuxlaneControl.BeginProgrammingMode: BeginProgrammingMode Failed"));
     EXPECT_EQ(m_control->CommandState(), kCommandStateProgramming);
     m_control->Shutdown();
     m_control->BeginProgrammingMode(0x1000, 0x10);
     m_control->WriteProgramMemory(0x1000, bytes, 4);
     // Three bytes: the control counted them, an odd length.
-    EXPECT_TRUE(FailureOf([&] { m_control->WriteProgramMemory(0x1004, bytes, 3); })
-                    .endsWith(QStringLiteral("Result Code: Length not on an even boundary")));
-    EXPECT_TRUE(FailureOf([&] { m_control->WriteProgramMemory(0x1020, bytes, 2); })
-                    .endsWith(QStringLiteral("Result Code: Address outside of program memory block")));
+    EXPECT_TRUE(FailureOf([&] {
+                    m_control->WriteProgramMemory(0x1004, bytes, 3);
+                }).endsWith(QStringLiteral("Result Code: Length not on an even boundary")));
+    EXPECT_TRUE(
+        FailureOf([&] {
+            m_control->WriteProgramMemory(0x1020, bytes, 2);
+        }).endsWith(QStringLiteral("Result Code: Address outside of program memory block")));
     m_control->EndProgrammingMode();
     EXPECT_EQ(m_control->CommandState(), kCommandStateReady);
 }
@@ -521,7 +523,8 @@ class SaveValuesAnswerTest : public ControlServerTest,
 TEST_P(SaveValuesAnswerTest, EachFailureCodeHasItsMessage) {
     SetServerSwitch("DUXLANE_FAIL_COMMANDS", "SaveValues=" + QByteArray::number(GetParam().first));
     StartControl();
-    EXPECT_EQ(FailureOf([this] { m_control->SaveValues(); }), QString::fromLatin1(GetParam().second));
+    EXPECT_EQ(FailureOf([this] { m_control->SaveValues(); }),
+              QString::fromLatin1(GetParam().second));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -535,8 +538,8 @@ TEST_F(ControlServerTest, SilentCommandShowsTheNotRespondingMessageAndFails) {
     Synchronizer::SetTimeoutMsForTesting(400);
     StartControl();
     m_control->Shutdown();
-    m_dialogs.answerMessage(mrOk,
-                            QStringLiteral("Error occured during reset. Server is not responding."));
+    m_dialogs.answerMessage(
+        mrOk, QStringLiteral("Error occured during reset. Server is not responding."));
     EXPECT_EQ(FailureOf([this] {
                   m_control->ResetWithNotify(
                       TKIDuxlaneControlEvent(&m_recorder, &Recorder::ResetDone));

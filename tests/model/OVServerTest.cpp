@@ -80,7 +80,8 @@ protected:
 
     bool Connect() {
         m_connection = std::make_unique<TServer>();
-        m_connection->SetOnDdeMessage(TServerMessageEvent(&m_recorder, &ConnectionRecorder::DdeMessage));
+        m_connection->SetOnDdeMessage(
+            TServerMessageEvent(&m_recorder, &ConnectionRecorder::DdeMessage));
         m_connection->SetOnTerminate(TServerEvent(&m_recorder, &ConnectionRecorder::Terminate));
         const bool started =
             m_connection->Connect(TServerEvent(&m_recorder, &ConnectionRecorder::Connected));
@@ -177,10 +178,13 @@ TEST_F(ServerConnectionTest, FailedTransactionsBecomeMessages) {
 }
 
 TEST(ServerConnectionTexts, EachOperationHasItsText) {
-    EXPECT_EQ(TServer::DdeErrorText("Start Advise"), QStringLiteral("Request of communications failed:"));
-    EXPECT_EQ(TServer::DdeErrorText("Stop Advise"), QStringLiteral("Request of disconnection failed:"));
+    EXPECT_EQ(TServer::DdeErrorText("Start Advise"),
+              QStringLiteral("Request of communications failed:"));
+    EXPECT_EQ(TServer::DdeErrorText("Stop Advise"),
+              QStringLiteral("Request of disconnection failed:"));
     EXPECT_EQ(TServer::DdeErrorText("Poke"), QStringLiteral("Error while trying to write:"));
-    EXPECT_EQ(TServer::DdeErrorText("Execute"), QStringLiteral("Error during execution of command:"));
+    EXPECT_EQ(TServer::DdeErrorText("Execute"),
+              QStringLiteral("Error during execution of command:"));
     EXPECT_EQ(TServer::DdeErrorText("Request"), QStringLiteral("Error during request of data:"));
     EXPECT_EQ(TServer::DdeErrorText("?"), QStringLiteral("Error during transaction:"));
     EXPECT_EQ(TServer::DdeErrorText("request"), QStringLiteral("Error during transaction:"));
@@ -191,7 +195,8 @@ TEST_F(ServerConnectionTest, LostServerIsReportedOnceThenTerminates) {
     SetServerSwitch("DUXLANE_EXIT_AFTER_MS", "1500");
     ASSERT_TRUE(ConnectAndWait());
     m_dialogs.answerMessage(
-        mrOk, QStringLiteral("Communications have been lost and the application will be terminated."));
+        mrOk,
+        QStringLiteral("Communications have been lost and the application will be terminated."));
 
     ASSERT_TRUE(WaitUntil([this] { return m_recorder.terminated > 0; }));
     PumpFor(200);
