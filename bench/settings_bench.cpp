@@ -11,8 +11,6 @@
 //   settings.load_5000_ms             median LoadFromFile of the saved file
 //   settings.load_5000_pause_floor_ms 5,000 item pauses alone
 
-#if __has_include("KIDuxlaneControl.h")
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -219,15 +217,3 @@ int main(int argc, char** argv) {
     std::printf("settings.load_5000_pause_floor_ms: %.1f ms\n", floorMs);
     return 0;
 }
-
-#else
-
-#include <cstdio>
-
-// The control's commands are not part of the model yet: nothing to measure.
-int main() {
-    std::printf("settings_bench: the control's commands are not built yet\n");
-    return 0;
-}
-
-#endif
