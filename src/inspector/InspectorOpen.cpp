@@ -7,6 +7,7 @@
 #include "DialogService.h"
 #include "InspectorDoc.h"
 #include "InspectorLog.h"
+#include "OVServer.h"
 
 namespace orvane {
 
@@ -80,6 +81,12 @@ bool OpenInspectorFile(const QString& path, TInspectorOpenTarget& target,
     doc.SetFileName(path);
     target.SetCaption(fileNameOnly(path));
     return true;
+}
+
+bool OpenInspectorFile(const QString& path, TInspectorOpenTarget& target, const TServer& server) {
+    return OpenInspectorFile(path, target, [&server](const QString& name) -> TKIDevice* {
+        return server.FindControl(name);
+    });
 }
 
 } // namespace orvane

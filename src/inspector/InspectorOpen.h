@@ -34,6 +34,7 @@ namespace orvane {
 
 class TInspectorDoc;
 class TKIDevice;
+class TServer;
 
 // What the open operation needs of the inspector window.
 class TInspectorOpenTarget {
@@ -69,6 +70,10 @@ using TControlFinder = std::function<TKIDevice*(const QString& name)>;
 // general error report and discards the window as well.
 bool OpenInspectorFile(const QString& path, TInspectorOpenTarget& target,
                        const TControlFinder& findControl);
+
+// The same, with the controls of the program's control connection
+// (TServer::FindControl).
+bool OpenInspectorFile(const QString& path, TInspectorOpenTarget& target, const TServer& server);
 
 // The message for an absent control: name + " control does not exist.".
 QString ControlDoesNotExistText(const QString& deviceName);
