@@ -45,7 +45,10 @@ void ShowErrorBox(const QString& text) {
 }
 
 // Copies a data block into a zero-terminated buffer: small blocks on the
-// stack (advise floods), large ones on the heap.
+// stack (advise floods), large ones on the heap. Two zeros follow the data: a
+// raw reply is handed over without its length, and its reader walks the text
+// after the first zero, which for a block without any zero of its own is the
+// byte after the terminator.
 class DataCopy {
 public:
     DataCopy(const BYTE* data, DWORD size, bool stopAtZero) {
@@ -57,14 +60,15 @@ public:
             }
         }
         char* target = m_small;
-        if (length + 1 > sizeof m_small) {
-            m_large = std::make_unique<char[]>(length + 1);
+        if (length + 2 > sizeof m_small) {
+            m_large = std::make_unique<char[]>(length + 2);
             target = m_large.get();
         }
         if (length > 0) {
             std::memcpy(target, data, length);
         }
         target[length] = '\0';
+        target[length + 1] = '\0';
         m_data = target;
     }
     const char* data() const { return m_data; }

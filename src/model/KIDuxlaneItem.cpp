@@ -64,10 +64,11 @@ bool DecodeAttributeReply(const QByteArray& reply, TKIItemAttributes& attributes
 }
 
 QByteArray ReassembleAttributeReply(const char* buffer) {
-    // The link hands the reply followed by one zero and no length: what is
-    // known to lie inside the buffer is the text up to the first zero. The
-    // maximum text after it is read only when the first text holds both code
-    // bytes, as in every reply of the server's form.
+    // The link hands the reply followed by two zeros and no length: the text
+    // up to the first zero and the one after it always lie inside the buffer,
+    // even for a reply that holds no zero of its own. The maximum text is read
+    // only when the first text holds both code bytes, as in every reply of the
+    // server's form.
     const qsizetype first = qstrlen(buffer);
     QByteArray reply(buffer, first);
     if (first < 2) {

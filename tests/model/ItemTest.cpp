@@ -257,6 +257,20 @@ TEST_F(ItemTest, MalformedAttributeReplyGivesDefaults) {
     EXPECT_EQ(item.MaxValue(), QVariant(0));
 }
 
+TEST_F(ItemTest, AttributeReplyWithoutZerosIsNeverReadPastItsEnd) {
+    // Long enough that the link copies it to the heap, where reading one byte
+    // beyond the copy is caught.
+    QByteArray reply("\x02\x21", 2);
+    reply.append(QByteArray(400, '7'));
+    m_server.setRaw(kGain, reply);
+    TKIDuxlaneItem item(kGain);
+    item.Connect(&m_conv);
+    EXPECT_EQ(item.ItemClassType(), vctTunable);
+    EXPECT_EQ(item.DataType(), vdtReal);
+    EXPECT_EQ(item.MinValue(), QVariant(QString(400, '7')));
+    EXPECT_EQ(item.MaxValue(), QVariant(QString()));
+}
+
 TEST_F(ItemTest, EmptyAttributeReplyIsAnError) {
     m_server.setRaw(kGain, QByteArray());
     TKIDuxlaneItem item(kGain);
