@@ -21,23 +21,6 @@ namespace orvane {
 
 namespace {
 std::atomic<int> g_disconnectItemsSleepMs{kDisconnectItemsSleepMs};
-
-// Splits a TAB-separated name list: every TAB ends a name (empty ones
-// included); the text after the last TAB counts only when not empty.
-void SplitNames(const QString& text, QStringList& list) {
-    QString current;
-    for (QChar c : text) {
-        if (c == QLatin1Char(duxlane::kListSeparator)) {
-            list.append(current);
-            current.clear();
-        } else {
-            current.append(c);
-        }
-    }
-    if (!current.isEmpty()) {
-        list.append(current);
-    }
-}
 } // namespace
 
 TKMapItem::TKMapItem(std::unique_ptr<TKIItem> item) : m_item(std::move(item)) {}
@@ -256,7 +239,7 @@ const QStringList& TKIDevice::ReadList(const char* item, QStringList& list, bool
         throw EDdeError(*error);
     }
     list.clear();
-    SplitNames(m_replyText, list);
+    SplitNameList(m_replyText, list);
     loaded = true;
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);

@@ -518,14 +518,9 @@ void TKIServer::ShutDown() {
     }
 }
 
-void TKIServer::GetTopics(QStringList& list) {
-    list.clear();
-    if (!m_systemConv->IsConnected()) {
-        throw Exception(QStringLiteral("Control has not been connected."));
-    }
-    const QString reply = RequestSystemItem(duxlane::kTopicsItem);
+void SplitNameList(const QString& text, QStringList& list) {
     QString current;
-    for (QChar c : reply) {
+    for (QChar c : text) {
         if (c == QLatin1Char(duxlane::kListSeparator)) {
             list.append(current);
             current.clear();
@@ -536,6 +531,14 @@ void TKIServer::GetTopics(QStringList& list) {
     if (!current.isEmpty()) {
         list.append(current);
     }
+}
+
+void TKIServer::GetTopics(QStringList& list) {
+    list.clear();
+    if (!m_systemConv->IsConnected()) {
+        throw Exception(QStringLiteral("Control has not been connected."));
+    }
+    SplitNameList(RequestSystemItem(duxlane::kTopicsItem), list);
 }
 
 void TKIServer::GetControlTopics(QStringList& list) {

@@ -223,4 +223,9 @@ private:
     bool m_destroying = false;
 };
 
+// Splits a TAB-separated name list of the server (topics, item names) onto
+// the end of list: every TAB ends a name, empty ones included; the text after
+// the last TAB counts only when it is not empty.
+void SplitNameList(const QString& text, QStringList& list);
+
 } // namespace orvane
