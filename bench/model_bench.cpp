@@ -28,16 +28,17 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "BenchServer.h"
 #include "DdeError.h"
 #include "ExeMod.h"
 #include "KIDdeClientConv.h"
 #include "KIDevice.h"
 #include "KIItem.h"
 #include "KIServer.h"
-#include "Registry.h"
 #include "Synchronizer.h"
 
 using namespace orvane;
+using orvane::bench::WaitUntil;
 
 namespace {
 
@@ -46,18 +47,6 @@ constexpr int kNetworkItems = 20000;
 constexpr int kThroughputSeconds = 3;
 constexpr int kReads = 2000;
 const char* const kTopic = "BIG1";
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 struct Counter {
     void Changed(TKIItem* item) {
@@ -128,26 +117,10 @@ int main(int argc, char** argv) {
                                    : QByteArray("20"));
     // Only the figures on the output (and warnings).
     qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false");
-    {
-        TRegistry registry(HKEY_LOCAL_MACHINE);
-        registry.OpenKey(QStringLiteral("\\SOFTWARE\\Kestova\\DDE Servers\\UPCIDuxlane"), true);
-        registry.WriteString(QString(), server);
-    }
-
-    auto kiServer = std::make_unique<TKIServer>();
-    kiServer->SetNetworkDefFiles({network});
-    kiServer->SetServerName(QStringLiteral("UPCIDuxlane"));
-    if (!WaitUntil([&] { return kiServer->IsConnected(); }, 30000)) {
-        return Fail("the server did not answer");
-    }
-    QStringList topics;
-    if (!WaitUntil(
-            [&] {
-                kiServer->GetControlTopics(topics);
-                return topics.contains(QString::fromLatin1(kTopic));
-            },
-            60000)) {
-        return Fail("the large network did not open");
+    const char* error = nullptr;
+    auto kiServer = bench::ConnectToServer(server, network, QString::fromLatin1(kTopic), &error);
+    if (!kiServer) {
+        return Fail(error);
     }
 
     auto device = std::make_unique<TKIDevice>();

@@ -27,13 +27,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "BenchServer.h"
 #include "DialogService.h"
 #include "KIDuxlaneConfig.h"
 #include "KIDuxlaneControl.h"
 #include "KIServer.h"
-#include "Registry.h"
 
 using namespace orvane;
+using orvane::bench::WaitUntil;
 
 namespace {
 
@@ -42,18 +43,6 @@ constexpr int kMutableItems = 5000;
 constexpr int kGeneratedItems = 9000;
 constexpr int kRuns = 3;
 const char* const kTopic = "BIG1";
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Keeps the network's first kMutableItems tunable and configure items and
 // drops its monitors, so that the control's mutable list has exactly that many.
@@ -136,26 +125,10 @@ int main(int argc, char** argv) {
         return Fail("the generated network has too few mutable items");
     }
     qputenv("DUXLANE_NO_DEFAULT_NETWORK", "1");
-    {
-        TRegistry registry(HKEY_LOCAL_MACHINE);
-        registry.OpenKey(QStringLiteral("\\SOFTWARE\\Kestova\\DDE Servers\\UPCIDuxlane"), true);
-        registry.WriteString(QString(), server);
-    }
-
-    auto kiServer = std::make_unique<TKIServer>();
-    kiServer->SetNetworkDefFiles({network});
-    kiServer->SetServerName(QStringLiteral("UPCIDuxlane"));
-    if (!WaitUntil([&] { return kiServer->IsConnected(); }, 30000)) {
-        return Fail("the server did not answer");
-    }
-    QStringList topics;
-    if (!WaitUntil(
-            [&] {
-                kiServer->GetControlTopics(topics);
-                return topics.contains(QString::fromLatin1(kTopic));
-            },
-            60000)) {
-        return Fail("the network did not open");
+    const char* error = nullptr;
+    auto kiServer = bench::ConnectToServer(server, network, QString::fromLatin1(kTopic), &error);
+    if (!kiServer) {
+        return Fail(error);
     }
     auto control = std::make_unique<TKIDuxlaneControl>();
     control->SetServer(kiServer.get());

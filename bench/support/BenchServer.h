@@ -1,0 +1,28 @@
+#pragma once
+
+// What the model-level benchmarks share: waiting with the event loop running,
+// and reaching a control of the real simulated server the way the program
+// does (registry entry, launcher, network file, topic list).
+
+#include <functional>
+#include <memory>
+
+#include <QString>
+
+namespace orvane {
+
+class TKIServer;
+
+namespace bench {
+
+// Runs the event loop until condition holds; false after timeoutMs.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// Registers serverExe as the "UPCIDuxlane" server, starts it through a
+// TKIServer that opens network, and waits until topic is listed. Returns null
+// and sets error on failure.
+std::unique_ptr<TKIServer> ConnectToServer(const QString& serverExe, const QString& network,
+                                           const QString& topic, const char** error);
+
+} // namespace bench
+} // namespace orvane
