@@ -35,12 +35,12 @@
 #include <QThread>
 #include <QTimer>
 
-#include "DdeError.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
-#include "Process.h"
-#include "Synchronizer.h"
-#include "ddeml.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
+#include "platform/Process.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/ddeml.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 //   ddeml.advise_updates_per_s_1000_items   acknowledged hot-link updates delivered per second
 //   ddeml.advise_updates_per_s_10_items
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 #include <algorithm>
 #include <atomic>

@@ -29,13 +29,13 @@
 #include <QThread>
 
 #include "BenchServer.h"
-#include "DdeError.h"
-#include "ExeMod.h"
-#include "KIDdeClientConv.h"
-#include "KIDevice.h"
-#include "KIItem.h"
-#include "KIServer.h"
-#include "Synchronizer.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/ExeMod.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/KIDevice.h"
+#include "model/KIItem.h"
+#include "model/KIServer.h"
+#include "ddelink/Synchronizer.h"
 
 using namespace orvane;
 using orvane::bench::WaitUntil;

@@ -2,7 +2,7 @@
 // 256-byte write statements, each running on over eight lines of 32 bytes, as
 // a script generator lays them out. Prints the median of several loads.
 
-#include "KDownloadScript.h"
+#include "download/KDownloadScript.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -20,8 +20,8 @@
 
 #include "NetworkFile.h"
 #include "NetworkGenerator.h"
-#include "WindowClass.h"
-#include "ddeml.h"
+#include "platform/WindowClass.h"
+#include "platform/ddeml.h"
 
 namespace {
 

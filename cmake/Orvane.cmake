@@ -15,7 +15,13 @@ set(ORVANE_TEST_ENVIRONMENT
 function(orvane_add_library name)
     cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
-    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    # Headers of src/ are named with their layer ("model/KIServer.h"); other
+    # folders (the simulated server) keep their own folder on the path.
+    if(CMAKE_CURRENT_SOURCE_DIR MATCHES "^${PROJECT_SOURCE_DIR}/src/")
+        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    else()
+        target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    endif()
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
     set_property(GLOBAL APPEND PROPERTY ORVANE_LIBRARIES ${name})
 endfunction()

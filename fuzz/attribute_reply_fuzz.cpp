@@ -6,7 +6,7 @@
 
 #include <QByteArray>
 
-#include "KIDuxlaneItem.h"
+#include "model/KIDuxlaneItem.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray reply(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

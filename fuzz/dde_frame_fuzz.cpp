@@ -3,7 +3,7 @@
 // back to exactly the bytes it came from, and a cut-off frame must never be
 // taken for a whole one.
 
-#include "DdeFrame.h"
+#include "platform/DdeFrame.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // statement list or an error record, never a crash, a hang or an allocation
 // larger than the input warrants.
 
-#include "KDownloadScript.h"
+#include "download/KDownloadScript.h"
 
 #include <QBuffer>
 #include <QByteArray>

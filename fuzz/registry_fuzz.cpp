@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 

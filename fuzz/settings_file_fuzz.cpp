@@ -9,8 +9,8 @@
 #include <QBuffer>
 #include <QByteArray>
 
-#include "Exception.h"
-#include "SettingsFile.h"
+#include "platform/Exception.h"
+#include "settings/SettingsFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

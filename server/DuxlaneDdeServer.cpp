@@ -9,7 +9,7 @@
 #include "ServerNames.h"
 #include "SimControl.h"
 #include "SimNetwork.h"
-#include "TextCodec.h"
+#include "platform/TextCodec.h"
 
 namespace orvane::server {
 

@@ -25,7 +25,7 @@
 #include <QString>
 
 #include "ServerOptions.h"
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 class QEventLoop;
 

@@ -8,7 +8,7 @@
 #include "ServerNames.h"
 #include "SimNetwork.h"
 #include "ValueStore.h"
-#include "WindowClass.h"
+#include "platform/WindowClass.h"
 
 namespace orvane::server {
 

@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "ServerInterface.h"
+#include "ddelink/ServerInterface.h"
 
 namespace orvane::server::names {
 

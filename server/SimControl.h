@@ -27,7 +27,7 @@
 #include <QTimer>
 
 #include "NetworkFile.h"
-#include "ServerInterface.h"
+#include "ddelink/ServerInterface.h"
 
 namespace orvane::server {
 

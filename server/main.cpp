@@ -15,7 +15,7 @@
 #include "DuxlaneServer.h"
 #include "NetworkFile.h"
 #include "NetworkGenerator.h"
-#include "Process.h"
+#include "platform/Process.h"
 #include "ServerLog.h"
 #include "ServerOptions.h"
 

@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
-#include "KIServer.h"
-#include "Registry.h"
+#include "model/KIServer.h"
+#include "platform/Registry.h"
 
 namespace orvane::bench {
 

@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 constexpr const char* kServersKey = "\\SOFTWARE\\Kestova\\DDE Servers\\";

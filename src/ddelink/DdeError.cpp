@@ -1,6 +1,6 @@
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 namespace orvane {
 

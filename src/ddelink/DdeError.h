@@ -8,7 +8,7 @@
 
 #include <QString>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

@@ -1,6 +1,6 @@
-#include "DdeNotify.h"
+#include "ddelink/DdeNotify.h"
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 
 namespace orvane {
 

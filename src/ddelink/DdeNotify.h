@@ -13,9 +13,9 @@
 #include <memory>
 #include <unordered_map>
 
-#include "Delegate.h"
-#include "KContainer.h"
-#include "Object.h"
+#include "platform/Delegate.h"
+#include "platform/KContainer.h"
+#include "platform/Object.h"
 
 namespace orvane {
 

@@ -1,12 +1,12 @@
-#include "ExeMod.h"
+#include "ddelink/ExeMod.h"
 
 #include <cerrno>
 
-#include "DdeLinkLog.h"
-#include "KIDdeClientConv.h"
-#include "Process.h"
-#include "ServerInterface.h"
-#include "WindowClass.h"
+#include "ddelink/DdeLinkLog.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "platform/Process.h"
+#include "ddelink/ServerInterface.h"
+#include "platform/WindowClass.h"
 
 namespace orvane {
 

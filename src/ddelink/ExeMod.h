@@ -32,8 +32,8 @@
 #include <QObject>
 #include <QThread>
 
-#include "Delegate.h"
-#include "Exception.h"
+#include "platform/Delegate.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

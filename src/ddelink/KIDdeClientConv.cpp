@@ -1,11 +1,11 @@
-#include "KIDdeClientConv.h"
+#include "ddelink/KIDdeClientConv.h"
 
 #include <algorithm>
 
-#include "DdeError.h"
-#include "DdeLinkLog.h"
-#include "KIDdeMgr.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/DdeLinkLog.h"
+#include "ddelink/KIDdeMgr.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

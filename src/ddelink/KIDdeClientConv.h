@@ -32,10 +32,10 @@
 #include <QByteArray>
 #include <QString>
 
-#include "DdeNotify.h"
-#include "Delegate.h"
-#include "Object.h"
-#include "ddeml.h"
+#include "ddelink/DdeNotify.h"
+#include "platform/Delegate.h"
+#include "platform/Object.h"
+#include "platform/ddeml.h"
 
 namespace orvane {
 

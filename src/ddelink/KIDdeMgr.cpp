@@ -1,15 +1,15 @@
-#include "KIDdeMgr.h"
+#include "ddelink/KIDdeMgr.h"
 
 #include <cstring>
 #include <exception>
 #include <memory>
 
-#include "DdeError.h"
-#include "DdeLinkLog.h"
-#include "DialogService.h"
-#include "Exception.h"
-#include "KIDdeClientConv.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/DdeLinkLog.h"
+#include "platform/DialogService.h"
+#include "platform/Exception.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

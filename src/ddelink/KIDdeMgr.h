@@ -28,9 +28,9 @@
 
 #include <QString>
 
-#include "Delegate.h"
-#include "KContainer.h"
-#include "ddeml.h"
+#include "platform/Delegate.h"
+#include "platform/KContainer.h"
+#include "platform/ddeml.h"
 
 namespace orvane {
 

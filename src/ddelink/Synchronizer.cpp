@@ -1,9 +1,9 @@
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include "DdeLinkLog.h"
+#include "ddelink/DdeLinkLog.h"
 
 namespace orvane {
 

@@ -24,7 +24,7 @@
 
 #include <QTimer>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

@@ -1,3 +1,3 @@
-#include "DownloadLog.h"
+#include "download/DownloadLog.h"
 
 Q_LOGGING_CATEGORY(lcDownload, "orvane.download", QtInfoMsg)

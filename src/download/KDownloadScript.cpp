@@ -1,4 +1,4 @@
-#include "KDownloadScript.h"
+#include "download/KDownloadScript.h"
 
 #include <algorithm>
 #include <array>
@@ -9,8 +9,8 @@
 #include <QFile>
 #include <QIODevice>
 
-#include "DownloadLog.h"
-#include "TextCodec.h"
+#include "download/DownloadLog.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

@@ -31,9 +31,9 @@
 // Not thread-safe; a script belongs to the thread that loads it. Memory grows
 // only with the bytes actually present in the file, never with a count.
 
-#include "Exception.h"
-#include "KContainer.h"
-#include "Object.h"
+#include "platform/Exception.h"
+#include "platform/KContainer.h"
+#include "platform/Object.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "InspectorDoc.h"
+#include "inspector/InspectorDoc.h"
 
-#include "DialogService.h"
-#include "InspectorLog.h"
-#include "KIDevice.h"
+#include "platform/DialogService.h"
+#include "inspector/InspectorLog.h"
+#include "model/KIDevice.h"
 
 namespace orvane {
 

@@ -20,8 +20,8 @@
 
 #include <QString>
 
-#include "InspectorFile.h"
-#include "OVVariable.h"
+#include "inspector/InspectorFile.h"
+#include "inspector/OVVariable.h"
 
 namespace orvane {
 

@@ -1,13 +1,13 @@
-#include "InspectorFile.h"
+#include "inspector/InspectorFile.h"
 
 #include <utility>
 
 #include <QFile>
 #include <QSaveFile>
 
-#include "Exception.h"
-#include "InspectorLog.h"
-#include "TextCodec.h"
+#include "platform/Exception.h"
+#include "inspector/InspectorLog.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

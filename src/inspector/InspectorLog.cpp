@@ -1,4 +1,4 @@
-#include "InspectorLog.h"
+#include "inspector/InspectorLog.h"
 
 namespace orvane {
 Q_LOGGING_CATEGORY(lcInspector, "orvane.inspector")

@@ -1,13 +1,13 @@
-#include "InspectorOpen.h"
+#include "inspector/InspectorOpen.h"
 
 #include <algorithm>
 
 #include <QStringList>
 
-#include "DialogService.h"
-#include "InspectorDoc.h"
-#include "InspectorLog.h"
-#include "OVServer.h"
+#include "platform/DialogService.h"
+#include "inspector/InspectorDoc.h"
+#include "inspector/InspectorLog.h"
+#include "model/OVServer.h"
 
 namespace orvane {
 

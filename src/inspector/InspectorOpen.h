@@ -28,7 +28,7 @@
 
 #include <QString>
 
-#include "InspectorFile.h"
+#include "inspector/InspectorFile.h"
 
 namespace orvane {
 

@@ -1,13 +1,13 @@
-#include "OVVariable.h"
+#include "inspector/OVVariable.h"
 
 #include <algorithm>
 #include <exception>
 #include <unordered_map>
 
-#include "InspectorLog.h"
-#include "KIDevice.h"
-#include "VarClipboard.h"
-#include "VariableName.h"
+#include "inspector/InspectorLog.h"
+#include "model/KIDevice.h"
+#include "inspector/VarClipboard.h"
+#include "inspector/VariableName.h"
 
 namespace orvane {
 

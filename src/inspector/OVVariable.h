@@ -30,8 +30,8 @@
 #include <QString>
 #include <QVariant>
 
-#include "Delegate.h"
-#include "KIDuxlaneItem.h"
+#include "platform/Delegate.h"
+#include "model/KIDuxlaneItem.h"
 
 namespace orvane {
 

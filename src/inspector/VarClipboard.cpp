@@ -1,9 +1,9 @@
-#include "VarClipboard.h"
+#include "inspector/VarClipboard.h"
 
 #include <algorithm>
 
-#include "InspectorLog.h"
-#include "KIDevice.h"
+#include "inspector/InspectorLog.h"
+#include "model/KIDevice.h"
 
 namespace orvane {
 

@@ -21,8 +21,8 @@
 
 #include <QString>
 
-#include "Component.h"
-#include "Delegate.h"
+#include "platform/Component.h"
+#include "platform/Delegate.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "VariableName.h"
+#include "inspector/VariableName.h"
 
 namespace orvane {
 

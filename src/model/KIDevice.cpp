@@ -1,4 +1,4 @@
-#include "KIDevice.h"
+#include "model/KIDevice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,16 +6,16 @@
 #include <QCollator>
 #include <QThread>
 
-#include "DdeError.h"
-#include "KContainer.h"
-#include "KIDdeClientConv.h"
-#include "KIItem.h"
-#include "KIServer.h"
-#include "KIStatusPanel.h"
-#include "ModelLog.h"
-#include "ServerInterface.h"
-#include "Synchronizer.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "platform/KContainer.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/KIItem.h"
+#include "model/KIServer.h"
+#include "model/KIStatusPanel.h"
+#include "model/ModelLog.h"
+#include "ddelink/ServerInterface.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

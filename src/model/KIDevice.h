@@ -24,9 +24,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "Component.h"
-#include "Delegate.h"
-#include "Object.h"
+#include "platform/Component.h"
+#include "platform/Delegate.h"
+#include "platform/Object.h"
 
 namespace orvane {
 

@@ -1,17 +1,17 @@
-#include "KIDuxlaneControl.h"
+#include "model/KIDuxlaneControl.h"
 
 #include <cmath>
 
 #include <QThread>
 
-#include "DdeError.h"
-#include "DialogService.h"
-#include "KIDdeClientConv.h"
-#include "KIDuxlaneItem.h"
-#include "ModelLog.h"
-#include "ServerInterface.h"
-#include "Synchronizer.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "platform/DialogService.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/KIDuxlaneItem.h"
+#include "model/ModelLog.h"
+#include "ddelink/ServerInterface.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

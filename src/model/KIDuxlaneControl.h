@@ -38,8 +38,8 @@
 #include <QString>
 #include <QTimer>
 
-#include "Delegate.h"
-#include "KIDevice.h"
+#include "platform/Delegate.h"
+#include "model/KIDevice.h"
 
 namespace orvane {
 

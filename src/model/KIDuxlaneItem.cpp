@@ -1,11 +1,11 @@
-#include "KIDuxlaneItem.h"
+#include "model/KIDuxlaneItem.h"
 
-#include "DdeError.h"
-#include "KIDdeClientConv.h"
-#include "ModelLog.h"
-#include "ServerInterface.h"
-#include "Synchronizer.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/ModelLog.h"
+#include "ddelink/ServerInterface.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

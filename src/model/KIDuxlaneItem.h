@@ -19,7 +19,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "KIItem.h"
+#include "model/KIItem.h"
 
 namespace orvane {
 

@@ -1,13 +1,13 @@
-#include "KIItem.h"
+#include "model/KIItem.h"
 
 #include <QLocale>
 #include <QVarLengthArray>
 
-#include "DdeError.h"
-#include "KIDdeClientConv.h"
-#include "ModelLog.h"
-#include "Synchronizer.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/ModelLog.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

@@ -27,9 +27,9 @@
 #include <QString>
 #include <QVariant>
 
-#include "Component.h"
-#include "Delegate.h"
-#include "Exception.h"
+#include "platform/Component.h"
+#include "platform/Delegate.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

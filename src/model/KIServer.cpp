@@ -1,20 +1,20 @@
-#include "KIServer.h"
+#include "model/KIServer.h"
 
 #include <atomic>
 
-#include "DdeError.h"
-#include "DialogService.h"
-#include "ExeMod.h"
-#include "KContainer.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
-#include "KIStatusPanel.h"
-#include "ModelLog.h"
-#include "Process.h"
-#include "Registry.h"
-#include "ServerInterface.h"
-#include "Synchronizer.h"
-#include "TextCodec.h"
+#include "ddelink/DdeError.h"
+#include "platform/DialogService.h"
+#include "ddelink/ExeMod.h"
+#include "platform/KContainer.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
+#include "model/KIStatusPanel.h"
+#include "model/ModelLog.h"
+#include "platform/Process.h"
+#include "platform/Registry.h"
+#include "ddelink/ServerInterface.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

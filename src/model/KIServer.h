@@ -34,9 +34,9 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "Component.h"
-#include "Delegate.h"
-#include "Object.h"
+#include "platform/Component.h"
+#include "platform/Delegate.h"
+#include "platform/Object.h"
 
 namespace orvane {
 

@@ -1,6 +1,6 @@
-#include "KIStatusPanel.h"
+#include "model/KIStatusPanel.h"
 
-#include "StatusBar.h"
+#include "platform/StatusBar.h"
 
 namespace orvane {
 

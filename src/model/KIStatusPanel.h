@@ -12,7 +12,7 @@
 
 #include <QString>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "ModelLog.h"
+#include "model/ModelLog.h"
 
 namespace orvane {
 Q_LOGGING_CATEGORY(lcModel, "orvane.model")

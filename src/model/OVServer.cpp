@@ -1,11 +1,11 @@
-#include "OVServer.h"
+#include "model/OVServer.h"
 
 #include <QThread>
 
-#include "DialogService.h"
-#include "Exception.h"
-#include "KIServer.h"
-#include "ModelLog.h"
+#include "platform/DialogService.h"
+#include "platform/Exception.h"
+#include "model/KIServer.h"
+#include "model/ModelLog.h"
 
 namespace orvane {
 

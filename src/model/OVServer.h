@@ -34,8 +34,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "Delegate.h"
-#include "KIDuxlaneControl.h"
+#include "platform/Delegate.h"
+#include "model/KIDuxlaneControl.h"
 
 namespace orvane {
 

@@ -32,8 +32,8 @@
 #include <QFlags>
 #include <QString>
 
-#include "Exception.h"
-#include "Object.h"
+#include "platform/Exception.h"
+#include "platform/Object.h"
 
 namespace orvane {
 

@@ -1,6 +1,6 @@
-#include "DdeEngine.h"
+#include "platform/DdeEngine.h"
 
-#include "DdeRuntime.h"
+#include "platform/DdeRuntime.h"
 
 #include <algorithm>
 #include <atomic>

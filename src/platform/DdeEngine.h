@@ -10,8 +10,8 @@
 // frame of the thread returns, so that code which called a callback only has
 // to check the `closed`/`dead` flags afterwards, never a dangling pointer.
 
-#include "DdeFrame.h"
-#include "ddeml.h"
+#include "platform/DdeFrame.h"
+#include "platform/ddeml.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "DdeFrame.h"
+#include "platform/DdeFrame.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "DdeRuntime.h"
+#include "platform/DdeRuntime.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The DDEML functions of ddeml.h on top of the per-thread engine.
 
-#include "ddeml.h"
-#include "DdeEngine.h"
-#include "DdeRuntime.h"
+#include "platform/ddeml.h"
+#include "platform/DdeEngine.h"
+#include "platform/DdeRuntime.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "DialogService.h"
+#include "platform/DialogService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
-#include "PlatformLog.h"
+#include "platform/PlatformLog.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "PlatformLog.h"
+#include "platform/PlatformLog.h"
 
 namespace orvane {
 Q_LOGGING_CATEGORY(lcPlatform, "orvane.platform")

@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "platform/Registry.h"
 
 #include <algorithm>
 #include <vector>
@@ -8,7 +8,7 @@
 #include <QLockFile>
 #include <QSaveFile>
 
-#include "PlatformLog.h"
+#include "platform/PlatformLog.h"
 
 namespace orvane {
 

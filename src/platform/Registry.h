@@ -32,7 +32,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

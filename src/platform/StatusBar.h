@@ -16,7 +16,7 @@
 
 #include <QStatusBar>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 class QLabel;
 

@@ -1,4 +1,4 @@
-#include "WindowClass.h"
+#include "platform/WindowClass.h"
 
 #include <atomic>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <QDir>
 #include <QStringList>
 
-#include "DdeRuntime.h"
+#include "platform/DdeRuntime.h"
 
 namespace {
 

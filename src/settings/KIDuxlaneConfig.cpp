@@ -1,4 +1,4 @@
-#include "KIDuxlaneConfig.h"
+#include "settings/KIDuxlaneConfig.h"
 
 #include <chrono>
 #include <exception>
@@ -7,16 +7,16 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "DialogService.h"
-#include "Exception.h"
-#include "KConfigureProgress.h"
-#include "KIDuxlaneControl.h"
-#include "KIDuxlaneItem.h"
-#include "KIItem.h"
-#include "KIStatusPanel.h"
-#include "SettingsFile.h"
-#include "SettingsLog.h"
-#include "TextCodec.h"
+#include "platform/DialogService.h"
+#include "platform/Exception.h"
+#include "settings/KConfigureProgress.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIDuxlaneItem.h"
+#include "model/KIItem.h"
+#include "model/KIStatusPanel.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsLog.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

@@ -42,7 +42,7 @@
 #include <QChar>
 #include <QString>
 
-#include "Component.h"
+#include "platform/Component.h"
 
 namespace orvane {
 

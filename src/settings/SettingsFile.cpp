@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,8 @@
 #include <QIODevice>
 #include <QLocale>
 
-#include "Exception.h"
-#include "TextCodec.h"
+#include "platform/Exception.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 

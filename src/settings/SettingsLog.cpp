@@ -1,3 +1,3 @@
-#include "SettingsLog.h"
+#include "settings/SettingsLog.h"
 
 Q_LOGGING_CATEGORY(lcSettings, "orvane.settings", QtInfoMsg)

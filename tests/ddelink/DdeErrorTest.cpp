@@ -1,10 +1,10 @@
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 
 #include <gtest/gtest.h>
 
 #include <QStringList>
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 using orvane::DdeErrorText;
 

@@ -1,4 +1,4 @@
-#include "DdeNotify.h"
+#include "ddelink/DdeNotify.h"
 
 #include <memory>
 
@@ -6,7 +6,7 @@
 
 #include <QStringList>
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 
 using namespace orvane;
 

@@ -12,7 +12,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 namespace orvane::test {
 

@@ -1,4 +1,4 @@
-#include "ExeMod.h"
+#include "ddelink/ExeMod.h"
 
 #include <csignal>
 #include <memory>
@@ -12,11 +12,11 @@
 #include <QTemporaryDir>
 
 #include "DdeServerFixture.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
-#include "Process.h"
-#include "ServerInterface.h"
-#include "WindowClass.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
+#include "platform/Process.h"
+#include "ddelink/ServerInterface.h"
+#include "platform/WindowClass.h"
 
 using namespace orvane;
 using orvane::test::waitFor;

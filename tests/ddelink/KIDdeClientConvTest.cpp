@@ -1,4 +1,4 @@
-#include "KIDdeClientConv.h"
+#include "ddelink/KIDdeClientConv.h"
 
 #include <memory>
 #include <stdexcept>
@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 #include "DdeServerFixture.h"
-#include "KIDdeMgr.h"
-#include "Process.h"
+#include "ddelink/KIDdeMgr.h"
+#include "platform/Process.h"
 #include "ScriptedDialogService.h"
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 
 using namespace orvane;
 using orvane::test::InProcessServer;

@@ -1,4 +1,4 @@
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 
 #include <memory>
 
@@ -6,10 +6,10 @@
 
 #include <QTimer>
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 #include "DdeServerFixture.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
 
 using namespace orvane;
 

@@ -19,10 +19,10 @@
 #include <QFile>
 #include <QSocketNotifier>
 
-#include "Process.h"
-#include "ServerInterface.h"
-#include "WindowClass.h"
-#include "ddeml.h"
+#include "platform/Process.h"
+#include "ddelink/ServerInterface.h"
+#include "platform/WindowClass.h"
+#include "platform/ddeml.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KDownloadScript.h"
+#include "download/KDownloadScript.h"
 
 #include "TestEnvironment.h"
 

@@ -1,7 +1,7 @@
 // Inspector documents: sheets, the shown sheet, moving, modified state, and
 // saving through the dialog service.
 
-#include "InspectorDoc.h"
+#include "inspector/InspectorDoc.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "InspectorTestSupport.h"
 #include "ScriptedDialogService.h"
-#include "VarClipboard.h"
+#include "inspector/VarClipboard.h"
 
 namespace orvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "InspectorFile.h"
+#include "inspector/InspectorFile.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 using orvane::TInspectorFile;
 using orvane::TInspectorFileWriter;

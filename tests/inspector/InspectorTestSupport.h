@@ -16,10 +16,10 @@
 #include <QString>
 #include <QStringList>
 
-#include "InspectorDoc.h"
-#include "InspectorOpen.h"
-#include "KIDevice.h"
-#include "OVVariable.h"
+#include "inspector/InspectorDoc.h"
+#include "inspector/InspectorOpen.h"
+#include "model/KIDevice.h"
+#include "inspector/OVVariable.h"
 
 // Readable failure output for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* os) {

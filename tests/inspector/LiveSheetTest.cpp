@@ -10,14 +10,14 @@
 #include <QTemporaryDir>
 
 #include "InspectorTestSupport.h"
-#include "KIDuxlaneItem.h"
-#include "KIServer.h"
-#include "Registry.h"
+#include "model/KIDuxlaneItem.h"
+#include "model/KIServer.h"
+#include "platform/Registry.h"
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 #include "TestEnvironment.h"
-#include "VarClipboard.h"
+#include "inspector/VarClipboard.h"
 
 namespace orvane {
 namespace {

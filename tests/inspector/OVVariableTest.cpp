@@ -2,13 +2,13 @@
 // renumbering and notifications of paste, delete and clear, descriptions,
 // advise state, and the names shown in the columns.
 
-#include "OVVariable.h"
+#include "inspector/OVVariable.h"
 
 #include <gtest/gtest.h>
 
 #include "InspectorTestSupport.h"
-#include "KIItem.h"
-#include "VarClipboard.h"
+#include "model/KIItem.h"
+#include "inspector/VarClipboard.h"
 
 namespace orvane {
 namespace {

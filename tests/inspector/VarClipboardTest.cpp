@@ -1,12 +1,12 @@
 // The variable clipboard: order, change and fill notices, and entries of
 // controls that go away.
 
-#include "VarClipboard.h"
+#include "inspector/VarClipboard.h"
 
 #include <gtest/gtest.h>
 
 #include "InspectorTestSupport.h"
-#include "OVVariable.h"
+#include "inspector/OVVariable.h"
 
 namespace orvane {
 namespace {

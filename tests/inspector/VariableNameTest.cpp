@@ -1,4 +1,4 @@
-#include "VariableName.h"
+#include "inspector/VariableName.h"
 
 #include <gtest/gtest.h>
 

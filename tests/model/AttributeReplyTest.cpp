@@ -2,7 +2,7 @@
 // zero, maximum text, zero; unknown codes fall back to monitor and string, and
 // a reply that is cut short is refused without reading past its end.
 
-#include "KIDuxlaneItem.h"
+#include "model/KIDuxlaneItem.h"
 
 #include <gtest/gtest.h>
 

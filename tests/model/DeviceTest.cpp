@@ -1,17 +1,17 @@
 // A device against a DDE server inside the test: item claims, handing the
 // conversation to items, and the cached name lists.
 
-#include "KIDevice.h"
+#include "model/KIDevice.h"
 
 #include <gtest/gtest.h>
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 #include "FakeDdeServer.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
-#include "KIItem.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
+#include "model/KIItem.h"
 #include "ModelFixture.h"
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 
 namespace orvane {
 namespace {

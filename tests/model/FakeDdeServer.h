@@ -15,7 +15,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 namespace orvane::test {
 

@@ -2,8 +2,8 @@
 // its states across the loss and return of the conversation, and the one-time
 // attribute fetch.
 
-#include "KIDuxlaneItem.h"
-#include "KIItem.h"
+#include "model/KIDuxlaneItem.h"
+#include "model/KIItem.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 
 #include <QLocale>
 
-#include "DdeError.h"
+#include "ddelink/DdeError.h"
 #include "FakeDdeServer.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
 #include "ModelFixture.h"
-#include "Synchronizer.h"
+#include "ddelink/Synchronizer.h"
 
 namespace orvane {
 namespace {

@@ -11,16 +11,16 @@
 #include <QObject>
 #include <QTimer>
 
-#include "DdeError.h"
-#include "KIDdeClientConv.h"
-#include "KIDdeMgr.h"
-#include "KIDuxlaneControl.h"
-#include "KIItem.h"
-#include "KIServer.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "ddelink/KIDdeMgr.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIItem.h"
+#include "model/KIServer.h"
 #include "ModelFixture.h"
 #include "ScriptedDialogService.h"
-#include "Synchronizer.h"
-#include "ddeml.h"
+#include "ddelink/Synchronizer.h"
+#include "platform/ddeml.h"
 
 namespace orvane::test {
 namespace {

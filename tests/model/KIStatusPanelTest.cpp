@@ -1,13 +1,13 @@
 // The binding of a model object to one panel of a status bar, and what happens
 // when the status bar goes before the object.
 
-#include "KIStatusPanel.h"
+#include "model/KIStatusPanel.h"
 
 #include <memory>
 
 #include <gtest/gtest.h>
 
-#include "StatusBar.h"
+#include "platform/StatusBar.h"
 
 namespace orvane {
 namespace {

@@ -9,11 +9,11 @@
 #include <QFile>
 #include <QThread>
 
-#include "ExeMod.h"
-#include "KIDevice.h"
-#include "KIServer.h"
-#include "Registry.h"
-#include "Synchronizer.h"
+#include "ddelink/ExeMod.h"
+#include "model/KIDevice.h"
+#include "model/KIServer.h"
+#include "platform/Registry.h"
+#include "ddelink/Synchronizer.h"
 #include "TestEnvironment.h"
 
 namespace orvane::test {

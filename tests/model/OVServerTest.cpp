@@ -6,14 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include "DdeError.h"
-#include "ExeMod.h"
-#include "KIDdeMgr.h"
-#include "KIDuxlaneControl.h"
-#include "KIItem.h"
-#include "KIServer.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/ExeMod.h"
+#include "ddelink/KIDdeMgr.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIItem.h"
+#include "model/KIServer.h"
 #include "ModelFixture.h"
-#include "OVServer.h"
+#include "model/OVServer.h"
 
 namespace orvane::test {
 namespace {

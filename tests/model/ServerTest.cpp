@@ -2,21 +2,21 @@
 // started through the registry entry and the launcher as the program starts
 // it, with the server's fault injection for the retry paths.
 
-#include "KIServer.h"
+#include "model/KIServer.h"
 
 #include <memory>
 
 #include <gtest/gtest.h>
 
-#include "ExeMod.h"
-#include "KIDdeClientConv.h"
-#include "KIDevice.h"
-#include "KIItem.h"
+#include "ddelink/ExeMod.h"
+#include "ddelink/KIDdeClientConv.h"
+#include "model/KIDevice.h"
+#include "model/KIItem.h"
 #include "ModelFixture.h"
-#include "Process.h"
-#include "Registry.h"
+#include "platform/Process.h"
+#include "platform/Registry.h"
 #include "TestEnvironment.h"
-#include "WindowClass.h"
+#include "platform/WindowClass.h"
 
 namespace orvane {
 namespace {

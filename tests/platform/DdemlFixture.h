@@ -5,7 +5,7 @@
 // a record of every callback either side received. Header only: the platform
 // test folder builds every *Test.cpp, and this is shared by several of them.
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 #include <cstring>
 #include <functional>

@@ -4,7 +4,7 @@
 // the value and advises it to every link on that item; execute "Die" ends the
 // process at once without answering; execute "Quit" answers and then ends.
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 #include <cstdio>
 #include <cstdlib>

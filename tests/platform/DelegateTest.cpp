@@ -1,4 +1,4 @@
-#include "Delegate.h"
+#include "platform/Delegate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "DialogService.h"
+#include "platform/DialogService.h"
 
 #include "ScriptedDialogService.h"
 

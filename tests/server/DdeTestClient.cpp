@@ -4,7 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
-#include "TextCodec.h"
+#include "platform/TextCodec.h"
 
 namespace orvane::test {
 

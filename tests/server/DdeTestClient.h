@@ -13,7 +13,7 @@
 #include <QSet>
 #include <QString>
 
-#include "ddeml.h"
+#include "platform/ddeml.h"
 
 namespace orvane::test {
 

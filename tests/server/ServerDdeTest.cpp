@@ -10,7 +10,7 @@
 
 #include "DdeTestClient.h"
 #include "SimServer.h"
-#include "WindowClass.h"
+#include "platform/WindowClass.h"
 
 using namespace orvane::test;
 

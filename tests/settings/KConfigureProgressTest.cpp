@@ -1,4 +1,4 @@
-#include "KConfigureProgress.h"
+#include "settings/KConfigureProgress.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the item-error prompt with each of its answers, decimal separators, the
 // report, and what the engine shows while it works.
 
-#include "KIDuxlaneConfig.h"
+#include "settings/KIDuxlaneConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +17,18 @@
 #include <QThread>
 #include <QTimer>
 
-#include "Exception.h"
-#include "KConfigureProgress.h"
-#include "KIDevice.h"
-#include "KIDuxlaneControl.h"
-#include "KIItem.h"
-#include "KIServer.h"
-#include "KIStatusPanel.h"
-#include "Registry.h"
+#include "platform/Exception.h"
+#include "settings/KConfigureProgress.h"
+#include "model/KIDevice.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIItem.h"
+#include "model/KIServer.h"
+#include "model/KIStatusPanel.h"
+#include "platform/Registry.h"
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
-#include "StatusBar.h"
-#include "Synchronizer.h"
+#include "platform/StatusBar.h"
+#include "ddelink/Synchronizer.h"
 #include "TestEnvironment.h"
 
 using namespace orvane;

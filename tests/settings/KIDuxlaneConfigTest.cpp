@@ -1,7 +1,7 @@
 // The settings engine without a server: separators, file handling, the
 // parse-error box, status texts and the control's destruction.
 
-#include "KIDuxlaneConfig.h"
+#include "settings/KIDuxlaneConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +13,12 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
-#include "Exception.h"
-#include "KConfigureProgress.h"
-#include "KIDuxlaneControl.h"
-#include "KIStatusPanel.h"
+#include "platform/Exception.h"
+#include "settings/KConfigureProgress.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIStatusPanel.h"
 #include "ScriptedDialogService.h"
-#include "StatusBar.h"
+#include "platform/StatusBar.h"
 
 using namespace orvane;
 using orvane::test::ScriptedDialogService;

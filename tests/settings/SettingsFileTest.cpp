@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include <QBuffer>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 using namespace orvane;
 

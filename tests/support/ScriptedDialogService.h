@@ -16,7 +16,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "DialogService.h"
+#include "platform/DialogService.h"
 
 namespace orvane::test {
 

@@ -10,7 +10,7 @@
 
 #include "DuxlaneServer.h"
 #include "TestEnvironment.h"
-#include "WindowClass.h"
+#include "platform/WindowClass.h"
 
 namespace orvane::test {
 

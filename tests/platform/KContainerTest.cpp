@@ -1,4 +1,4 @@
-#include "KContainer.h"
+#include "platform/KContainer.h"
 
 #include <gtest/gtest.h>
 

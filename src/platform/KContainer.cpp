@@ -1,10 +1,10 @@
-#include "KContainer.h"
+#include "platform/KContainer.h"
 
 #include <unordered_set>
 #include <vector>
 
-#include "ModelLog.h"
-#include "TextCodec.h"
+#include "platform/PlatformLog.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 
@@ -80,7 +80,7 @@ void TKListIteratorObj::Assign(const TKIteratorObj& other) {
     if (const auto* same = dynamic_cast<const TKListIteratorObj*>(&other)) {
         *this = *same;
     } else {
-        qCWarning(lcModel) << "list iterator assigned from an iterator of another kind";
+        qCWarning(lcPlatform) << "list iterator assigned from an iterator of another kind";
         Invalidate();
     }
 }
@@ -135,7 +135,7 @@ void TKListOfObject::Append(TObject* object) {
 
 void TKListOfObject::Insert(const TKListIteratorObj& position, TObject* object) {
     if (position.m_list != this && position.IsValid()) {
-        qCWarning(lcModel) << "insert refused: the position belongs to another list";
+        qCWarning(lcPlatform) << "insert refused: the position belongs to another list";
         return;
     }
     TKListNode* before = position.m_list == this ? position.m_node : nullptr;
@@ -177,7 +177,7 @@ void TKListOfObject::unlink(TKListNode* node) {
 TObject* TKListOfObject::Remove(TKListIteratorObj& position) {
     if (position.m_list != this || position.m_node == nullptr) {
         if (position.IsValid()) {
-            qCWarning(lcModel) << "remove refused: the position belongs to another list";
+            qCWarning(lcPlatform) << "remove refused: the position belongs to another list";
         }
         return nullptr;
     }
@@ -322,7 +322,7 @@ TKMapToObject::~TKMapToObject() {
 
 void TKMapToObject::Add(std::unique_ptr<TKMapKey> key, TObject* value) {
     if (!key) {
-        qCWarning(lcModel) << "map add refused: no key";
+        qCWarning(lcPlatform) << "map add refused: no key";
         return;
     }
     const int index = key->Hash();
@@ -445,7 +445,7 @@ void TKMapIteratorObj::Assign(const TKIteratorObj& other) {
     if (const auto* same = dynamic_cast<const TKMapIteratorObj*>(&other)) {
         *this = *same;
     } else {
-        qCWarning(lcModel) << "map iterator assigned from an iterator of another kind";
+        qCWarning(lcPlatform) << "map iterator assigned from an iterator of another kind";
         Invalidate();
     }
 }

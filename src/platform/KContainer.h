@@ -18,7 +18,7 @@
 // Thread: none of these classes is thread-safe; they live on the user-interface
 // thread.
 
-#include "Object.h"
+#include "platform/Object.h"
 
 #include <cstdint>
 #include <memory>

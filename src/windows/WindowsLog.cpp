@@ -1,0 +1,5 @@
+#include "windows/WindowsLog.h"
+
+namespace orvane {
+Q_LOGGING_CATEGORY(lcWindows, "orvane.windows")
+}
