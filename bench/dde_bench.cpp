@@ -38,8 +38,8 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
-#include "platform/Process.h"
 #include "ddelink/Synchronizer.h"
+#include "platform/Process.h"
 #include "platform/ddeml.h"
 
 namespace {

@@ -32,10 +32,10 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
 #include "ddelink/KIDdeClientConv.h"
+#include "ddelink/Synchronizer.h"
 #include "model/KIDevice.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
-#include "ddelink/Synchronizer.h"
 
 using namespace orvane;
 using orvane::bench::WaitUntil;

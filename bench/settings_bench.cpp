@@ -28,10 +28,10 @@
 #include <QTemporaryDir>
 
 #include "BenchServer.h"
-#include "platform/DialogService.h"
-#include "settings/KIDuxlaneConfig.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
+#include "platform/DialogService.h"
+#include "settings/KIDuxlaneConfig.h"
 
 using namespace orvane;
 using orvane::bench::WaitUntil;

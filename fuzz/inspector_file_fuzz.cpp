@@ -8,8 +8,8 @@
 #include <QBuffer>
 #include <QByteArray>
 
-#include "platform/Exception.h"
 #include "inspector/InspectorFile.h"
+#include "platform/Exception.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QBuffer buffer;

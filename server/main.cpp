@@ -15,9 +15,9 @@
 #include "DuxlaneServer.h"
 #include "NetworkFile.h"
 #include "NetworkGenerator.h"
-#include "platform/Process.h"
 #include "ServerLog.h"
 #include "ServerOptions.h"
+#include "platform/Process.h"
 
 namespace {
 

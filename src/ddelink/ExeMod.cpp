@@ -4,8 +4,8 @@
 
 #include "ddelink/DdeLinkLog.h"
 #include "ddelink/KIDdeClientConv.h"
-#include "platform/Process.h"
 #include "ddelink/ServerInterface.h"
+#include "platform/Process.h"
 #include "platform/WindowClass.h"
 
 namespace orvane {

@@ -6,9 +6,9 @@
 
 #include "ddelink/DdeError.h"
 #include "ddelink/DdeLinkLog.h"
+#include "ddelink/KIDdeClientConv.h"
 #include "platform/DialogService.h"
 #include "platform/Exception.h"
-#include "ddelink/KIDdeClientConv.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

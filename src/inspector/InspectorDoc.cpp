@@ -1,8 +1,8 @@
 #include "inspector/InspectorDoc.h"
 
-#include "platform/DialogService.h"
 #include "inspector/InspectorLog.h"
 #include "model/KIDevice.h"
+#include "platform/DialogService.h"
 
 namespace orvane {
 

@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "platform/Exception.h"
 #include "inspector/InspectorLog.h"
+#include "platform/Exception.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

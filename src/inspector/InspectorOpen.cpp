@@ -4,10 +4,10 @@
 
 #include <QStringList>
 
-#include "platform/DialogService.h"
 #include "inspector/InspectorDoc.h"
 #include "inspector/InspectorLog.h"
 #include "model/OVServer.h"
+#include "platform/DialogService.h"
 
 namespace orvane {
 

@@ -5,9 +5,9 @@
 #include <unordered_map>
 
 #include "inspector/InspectorLog.h"
-#include "model/KIDevice.h"
 #include "inspector/VarClipboard.h"
 #include "inspector/VariableName.h"
+#include "model/KIDevice.h"
 
 namespace orvane {
 

@@ -30,8 +30,8 @@
 #include <QString>
 #include <QVariant>
 
-#include "platform/Delegate.h"
 #include "model/KIDuxlaneItem.h"
+#include "platform/Delegate.h"
 
 namespace orvane {
 

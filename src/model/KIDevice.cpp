@@ -7,14 +7,14 @@
 #include <QThread>
 
 #include "ddelink/DdeError.h"
-#include "platform/KContainer.h"
 #include "ddelink/KIDdeClientConv.h"
+#include "ddelink/ServerInterface.h"
+#include "ddelink/Synchronizer.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
 #include "model/KIStatusPanel.h"
 #include "model/ModelLog.h"
-#include "ddelink/ServerInterface.h"
-#include "ddelink/Synchronizer.h"
+#include "platform/KContainer.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

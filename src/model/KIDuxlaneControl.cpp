@@ -5,12 +5,12 @@
 #include <QThread>
 
 #include "ddelink/DdeError.h"
-#include "platform/DialogService.h"
 #include "ddelink/KIDdeClientConv.h"
-#include "model/KIDuxlaneItem.h"
-#include "model/ModelLog.h"
 #include "ddelink/ServerInterface.h"
 #include "ddelink/Synchronizer.h"
+#include "model/KIDuxlaneItem.h"
+#include "model/ModelLog.h"
+#include "platform/DialogService.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

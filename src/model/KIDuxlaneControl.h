@@ -38,8 +38,8 @@
 #include <QString>
 #include <QTimer>
 
-#include "platform/Delegate.h"
 #include "model/KIDevice.h"
+#include "platform/Delegate.h"
 
 namespace orvane {
 

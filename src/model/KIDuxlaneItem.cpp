@@ -2,9 +2,9 @@
 
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
-#include "model/ModelLog.h"
 #include "ddelink/ServerInterface.h"
 #include "ddelink/Synchronizer.h"
+#include "model/ModelLog.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

@@ -5,8 +5,8 @@
 
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
-#include "model/ModelLog.h"
 #include "ddelink/Synchronizer.h"
+#include "model/ModelLog.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

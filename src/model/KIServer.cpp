@@ -3,17 +3,17 @@
 #include <atomic>
 
 #include "ddelink/DdeError.h"
-#include "platform/DialogService.h"
 #include "ddelink/ExeMod.h"
-#include "platform/KContainer.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
-#include "model/KIStatusPanel.h"
-#include "model/ModelLog.h"
-#include "platform/Process.h"
-#include "platform/Registry.h"
 #include "ddelink/ServerInterface.h"
 #include "ddelink/Synchronizer.h"
+#include "model/KIStatusPanel.h"
+#include "model/ModelLog.h"
+#include "platform/DialogService.h"
+#include "platform/KContainer.h"
+#include "platform/Process.h"
+#include "platform/Registry.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {

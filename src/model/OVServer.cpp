@@ -2,10 +2,10 @@
 
 #include <QThread>
 
-#include "platform/DialogService.h"
-#include "platform/Exception.h"
 #include "model/KIServer.h"
 #include "model/ModelLog.h"
+#include "platform/DialogService.h"
+#include "platform/Exception.h"
 
 namespace orvane {
 

@@ -34,8 +34,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "platform/Delegate.h"
 #include "model/KIDuxlaneControl.h"
+#include "platform/Delegate.h"
 
 namespace orvane {
 

@@ -7,16 +7,16 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "platform/DialogService.h"
-#include "platform/Exception.h"
-#include "settings/KConfigureProgress.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIDuxlaneItem.h"
 #include "model/KIItem.h"
 #include "model/KIStatusPanel.h"
+#include "platform/DialogService.h"
+#include "platform/Exception.h"
+#include "platform/TextCodec.h"
+#include "settings/KConfigureProgress.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLog.h"
-#include "platform/TextCodec.h"
 
 namespace orvane {
 

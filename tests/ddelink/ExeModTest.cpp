@@ -14,8 +14,8 @@
 #include "DdeServerFixture.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
-#include "platform/Process.h"
 #include "ddelink/ServerInterface.h"
+#include "platform/Process.h"
 #include "platform/WindowClass.h"
 
 using namespace orvane;

@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ddelink/DdeError.h"
 #include "DdeServerFixture.h"
-#include "ddelink/KIDdeMgr.h"
-#include "platform/Process.h"
 #include "ScriptedDialogService.h"
+#include "ddelink/DdeError.h"
+#include "ddelink/KIDdeMgr.h"
 #include "ddelink/Synchronizer.h"
+#include "platform/Process.h"
 
 using namespace orvane;
 using orvane::test::InProcessServer;

@@ -6,8 +6,8 @@
 
 #include <QTimer>
 
-#include "ddelink/DdeError.h"
 #include "DdeServerFixture.h"
+#include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
 

@@ -19,8 +19,8 @@
 #include <QFile>
 #include <QSocketNotifier>
 
-#include "platform/Process.h"
 #include "ddelink/ServerInterface.h"
+#include "platform/Process.h"
 #include "platform/WindowClass.h"
 #include "platform/ddeml.h"
 

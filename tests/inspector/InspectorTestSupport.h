@@ -18,8 +18,8 @@
 
 #include "inspector/InspectorDoc.h"
 #include "inspector/InspectorOpen.h"
-#include "model/KIDevice.h"
 #include "inspector/OVVariable.h"
+#include "model/KIDevice.h"
 
 // Readable failure output for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* os) {

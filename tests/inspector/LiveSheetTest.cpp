@@ -10,14 +10,14 @@
 #include <QTemporaryDir>
 
 #include "InspectorTestSupport.h"
+#include "ScriptedDialogService.h"
+#include "SimServer.h"
+#include "TestEnvironment.h"
+#include "ddelink/Synchronizer.h"
+#include "inspector/VarClipboard.h"
 #include "model/KIDuxlaneItem.h"
 #include "model/KIServer.h"
 #include "platform/Registry.h"
-#include "ScriptedDialogService.h"
-#include "SimServer.h"
-#include "ddelink/Synchronizer.h"
-#include "TestEnvironment.h"
-#include "inspector/VarClipboard.h"
 
 namespace orvane {
 namespace {

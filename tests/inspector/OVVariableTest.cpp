@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "InspectorTestSupport.h"
-#include "model/KIItem.h"
 #include "inspector/VarClipboard.h"
+#include "model/KIItem.h"
 
 namespace orvane {
 namespace {

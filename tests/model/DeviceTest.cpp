@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "ddelink/DdeError.h"
 #include "FakeDdeServer.h"
+#include "ModelFixture.h"
+#include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
-#include "model/KIItem.h"
-#include "ModelFixture.h"
 #include "ddelink/Synchronizer.h"
+#include "model/KIItem.h"
 
 namespace orvane {
 namespace {

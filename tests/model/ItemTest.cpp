@@ -12,11 +12,11 @@
 
 #include <QLocale>
 
-#include "ddelink/DdeError.h"
 #include "FakeDdeServer.h"
+#include "ModelFixture.h"
+#include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
-#include "ModelFixture.h"
 #include "ddelink/Synchronizer.h"
 
 namespace orvane {

@@ -11,15 +11,15 @@
 #include <QObject>
 #include <QTimer>
 
+#include "ModelFixture.h"
+#include "ScriptedDialogService.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
+#include "ddelink/Synchronizer.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
-#include "ModelFixture.h"
-#include "ScriptedDialogService.h"
-#include "ddelink/Synchronizer.h"
 #include "platform/ddeml.h"
 
 namespace orvane::test {

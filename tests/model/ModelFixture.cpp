@@ -9,12 +9,12 @@
 #include <QFile>
 #include <QThread>
 
+#include "TestEnvironment.h"
 #include "ddelink/ExeMod.h"
+#include "ddelink/Synchronizer.h"
 #include "model/KIDevice.h"
 #include "model/KIServer.h"
 #include "platform/Registry.h"
-#include "ddelink/Synchronizer.h"
-#include "TestEnvironment.h"
 
 namespace orvane::test {
 

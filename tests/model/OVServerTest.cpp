@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ModelFixture.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
 #include "ddelink/KIDdeMgr.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
-#include "ModelFixture.h"
 #include "model/OVServer.h"
 
 namespace orvane::test {

@@ -8,14 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ModelFixture.h"
+#include "TestEnvironment.h"
 #include "ddelink/ExeMod.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "model/KIDevice.h"
 #include "model/KIItem.h"
-#include "ModelFixture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
-#include "TestEnvironment.h"
 #include "platform/WindowClass.h"
 
 namespace orvane {

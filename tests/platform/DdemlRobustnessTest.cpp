@@ -1,10 +1,10 @@
 // The DDE library against partners that break the protocol, stop answering or
 // left a stale socket behind, and against an unsafe run-time folder.
 
+#include "DdemlFixture.h"
 #include "platform/DdeEngine.h"
 #include "platform/DdeFrame.h"
 #include "platform/DdeRuntime.h"
-#include "DdemlFixture.h"
 
 #include <atomic>
 #include <thread>

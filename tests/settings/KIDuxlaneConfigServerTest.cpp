@@ -17,19 +17,19 @@
 #include <QThread>
 #include <QTimer>
 
-#include "platform/Exception.h"
-#include "settings/KConfigureProgress.h"
+#include "ScriptedDialogService.h"
+#include "SimServer.h"
+#include "TestEnvironment.h"
+#include "ddelink/Synchronizer.h"
 #include "model/KIDevice.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
 #include "model/KIStatusPanel.h"
+#include "platform/Exception.h"
 #include "platform/Registry.h"
-#include "ScriptedDialogService.h"
-#include "SimServer.h"
 #include "platform/StatusBar.h"
-#include "ddelink/Synchronizer.h"
-#include "TestEnvironment.h"
+#include "settings/KConfigureProgress.h"
 
 using namespace orvane;
 using orvane::test::ScriptedDialogService;

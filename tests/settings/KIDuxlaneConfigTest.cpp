@@ -13,12 +13,12 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
-#include "platform/Exception.h"
-#include "settings/KConfigureProgress.h"
+#include "ScriptedDialogService.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIStatusPanel.h"
-#include "ScriptedDialogService.h"
+#include "platform/Exception.h"
 #include "platform/StatusBar.h"
+#include "settings/KConfigureProgress.h"
 
 using namespace orvane;
 using orvane::test::ScriptedDialogService;
