@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QPointer>
@@ -130,6 +131,14 @@ TKITimerEdit::TKITimerEdit(QWidget* parent) : TKIBound<QWidget>(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     m_spin = new TKMultiFieldSpinEdit(3, this);
     m_spin->SetSeparator(QLatin1Char(':'));
+    // Hours and minutes show two digits, the seconds five characters; a
+    // QLineEdit keeps a few pixels of margin on each side.
+    const QFontMetrics metrics(m_spin->Fields(0)->font());
+    const int margin = 3;
+    m_spin->Fields(0)->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00")) + margin);
+    m_spin->Fields(1)->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00")) + margin);
+    m_spin->Fields(2)->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00.00")) + margin);
+    m_spin->SetFieldStretch(2, 2);
     layout->addWidget(m_spin);
     setFocusProxy(m_spin->Fields(0));
     m_spin->SetOnSpin(TSpinEvent(this, &TKITimerEdit::SpinHandler));

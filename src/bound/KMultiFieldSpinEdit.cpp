@@ -26,11 +26,15 @@ TKMultiFieldSpinEdit::TKMultiFieldSpinEdit(int fieldCount, QWidget* parent) : QW
     m_frame->setAutoFillBackground(true);
     m_frame->setBackgroundRole(QPalette::Base);
     auto* fields = new QHBoxLayout(m_frame);
-    fields->setContentsMargins(2, 0, 2, 0);
+    m_fieldLayout = fields;
+    fields->setContentsMargins(0, 0, 0, 0);
     fields->setSpacing(0);
     for (int i = 0; i < std::max(1, fieldCount); ++i) {
         if (i > 0) {
             auto* label = new QLabel(QString(m_separator), m_frame);
+            label->setContentsMargins(0, 0, 0, 0);
+            label->setAlignment(Qt::AlignCenter);
+            label->setFixedWidth(label->fontMetrics().horizontalAdvance(m_separator) + 2);
             m_labels.push_back(label);
             fields->addWidget(label);
         }
@@ -38,6 +42,9 @@ TKMultiFieldSpinEdit::TKMultiFieldSpinEdit(int fieldCount, QWidget* parent) : QW
         field->setFrame(false);
         field->setText(QStringLiteral("    "));
         field->setAlignment(Qt::AlignCenter);
+        field->setTextMargins(0, 0, 0, 0);
+        field->setContentsMargins(0, 0, 0, 0);
+        field->setMinimumWidth(8);
         field->installEventFilter(this);
         m_fields.push_back(field);
         fields->addWidget(field, 1);
@@ -47,11 +54,21 @@ TKMultiFieldSpinEdit::TKMultiFieldSpinEdit(int fieldCount, QWidget* parent) : QW
     m_up = new TKArrowButton(gkUpArrow, this);
     m_down = new TKArrowButton(gkDownArrow, this);
     m_check = new TKSpeedButton(gkCheckMark, this);
+    // Up over down, so that the fields keep the width of the control.
+    auto* arrows = new QVBoxLayout;
+    arrows->setContentsMargins(0, 0, 0, 0);
+    arrows->setSpacing(0);
     for (TKSpeedButton* button :
-         {static_cast<TKSpeedButton*>(m_up), static_cast<TKSpeedButton*>(m_down), m_check}) {
-        button->setFixedSize(15, 17);
-        layout->addWidget(button);
+         {static_cast<TKSpeedButton*>(m_up), static_cast<TKSpeedButton*>(m_down)}) {
+        button->setFixedWidth(15);
+        button->setMinimumHeight(8);
+        button->setMaximumHeight(17);
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        arrows->addWidget(button);
     }
+    layout->addLayout(arrows);
+    m_check->setFixedSize(15, 17);
+    layout->addWidget(m_check);
     m_check->hide();
     m_up->SetOnMouseDown(TSpeedButtonMouseEvent(this, &TKMultiFieldSpinEdit::ButtonDown));
     m_up->SetOnMouseUp(TSpeedButtonMouseEvent(this, &TKMultiFieldSpinEdit::ButtonUp));
@@ -75,7 +92,12 @@ void TKMultiFieldSpinEdit::SetSeparator(QChar separator) {
     m_separator = separator;
     for (QLabel* label : m_labels) {
         label->setText(QString(separator));
+        label->setFixedWidth(label->fontMetrics().horizontalAdvance(separator) + 2);
     }
+}
+
+void TKMultiFieldSpinEdit::SetFieldStretch(int index, int stretch) {
+    m_fieldLayout->setStretchFactor(Fields(index), stretch);
 }
 
 void TKMultiFieldSpinEdit::SetFocusedField(int index) {

@@ -2,20 +2,20 @@
 
 // TKMultiFieldSpinEdit: a spin edit of N numeric fields in one frame,
 // separated by a character (default ":"), with one up and one down button
-// (15 x 17) and a check button that shows in typing mode. What a step does is
-// left to the owner: a step fires OnSpin (sender, direction 0 up / 1 down)
-// and the owner reads FocusedField(). Holding a button repeats the step every
-// kSpinRepeatIntervalMs (the click at the release makes one more); the Up and
-// Down arrow keys step too. Typed characters go to OnKeyFilter, which accepts
-// or refuses them (refused ones are dropped). The check button, Enter or "="
-// leave typing mode and fire OnCheck. Fields(i) with i not below the field
-// count raises EListError "Index out of bounds".
+// (15 wide, stacked, at most 17 high) and a check button that shows in typing mode. What a step
+// does is left to the owner: a step fires OnSpin (sender, direction 0 up / 1 down) and the owner
+// reads FocusedField(). Holding a button repeats the step every kSpinRepeatIntervalMs (the click at
+// the release makes one more); the Up and Down arrow keys step too. Typed characters go to
+// OnKeyFilter, which accepts or refuses them (refused ones are dropped). The check button, Enter or
+// "=" leave typing mode and fire OnCheck. Fields(i) with i not below the field count raises
+// EListError "Index out of bounds".
 //
 // Thread: GUI thread only.
 
 #include <vector>
 
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -43,6 +43,8 @@ public:
     QLineEdit* Fields(int index) const;
     QChar Separator() const { return m_separator; }
     void SetSeparator(QChar separator);
+    // The share of the width a field takes (1 each at creation).
+    void SetFieldStretch(int index, int stretch);
     // The field that has the focus, or -1.
     int FocusedField() const { return m_focusedField; }
     // Gives the field the focus (it counts as focused at once).
@@ -83,6 +85,7 @@ private:
     std::vector<QLineEdit*> m_fields;
     std::vector<QLabel*> m_labels;
     QFrame* m_frame;
+    QHBoxLayout* m_fieldLayout;
     TKArrowButton* m_up;
     TKArrowButton* m_down;
     TKSpeedButton* m_check;
