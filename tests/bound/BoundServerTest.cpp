@@ -542,3 +542,60 @@ TEST_F(BoundServerTest, ControlDestroyedWithAWriteUnderWayIsNotCalled) {
 }
 
 } // namespace
+
+TEST_F(BoundServerTest, MonitorOnlyEditsShowTheControlsValueAndNeverWrite) {
+    auto* spin = Bound<TKISpinEdit>("Service: Loop.Big");
+    spin->SetIsMonitorOnly(true);
+    auto* timer = Bound<TKITimerEdit>("Service: Loop.Timer");
+    timer->SetIsMonitorOnly(true);
+    ASSERT_TRUE(ShowsText(spin, QStringLiteral("250.00")));
+    ASSERT_TRUE(waitUntil([&] { return timer->SpinEdit()->Fields(2)->text() == "59.00"; }));
+
+    EXPECT_FALSE(spin->StepButton(ssFineUp)->isEnabled());
+    EXPECT_TRUE(spin->Edit()->isReadOnly());
+    QTest::keyClicks(spin->Edit(), QStringLiteral("3"));
+    EXPECT_FALSE(spin->Typing());
+    spin->SetValue(300);
+
+    timer->SpinEdit()->SetFocusedField(2);
+    QTest::mouseClick(timer->SpinEdit()->UpButton(), Qt::LeftButton);
+    QTest::keyClicks(timer->SpinEdit()->Fields(1), QStringLiteral("7"));
+    EXPECT_FALSE(timer->SpinEdit()->Typing());
+    EXPECT_EQ(TKIBinding::PendingWritesForTesting(), 0);
+
+    // The control's own changes still show.
+    Poke(QStringLiteral("Service: Loop.Timer"), QStringLiteral("00:00:05.5"));
+    EXPECT_TRUE(waitUntil([&] { return timer->SpinEdit()->Fields(2)->text() == "05.50"; }));
+    EXPECT_EQ(Request(QStringLiteral("Service: Loop.Big")), QStringLiteral("250.00"));
+
+    // Writable again: the buttons come back.
+    spin->SetIsMonitorOnly(false);
+    EXPECT_TRUE(spin->StepButton(ssFineUp)->isEnabled());
+    EXPECT_FALSE(spin->Edit()->isReadOnly());
+}
+
+TEST_F(BoundServerTest, ValueThatDoesNotConvertLeavesTheDisplayAndSaysSo) {
+    auto* edit = Bound<TKISpinEdit>("Service: Loop.Big");
+    edit->setObjectName(QStringLiteral("SetPointEdit"));
+    ASSERT_TRUE(ShowsText(edit, QStringLiteral("250.00")));
+    std::vector<QString> reports;
+    struct Sink {
+        void Refused(QWidget*, const QString& why) { reports->push_back(why); }
+        std::vector<QString>* reports;
+    } sink{&reports};
+    edit->SetOnWriteRefused(TRefusalEvent(&sink, &Sink::Refused));
+
+    // Bound to a text item by mistake: the number stays, the reason shows.
+    edit->SetItemName(QStringLiteral("Plant.Area.Name"));
+    EXPECT_EQ(edit->Edit()->text(), QStringLiteral("250.00"));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), QStringLiteral("SetPointEdit value conversion failed"));
+    EXPECT_EQ(edit->toolTip(), reports.back());
+
+    // A timer text that is not one leaves the fields too.
+    auto* timer = Bound<TKITimerEdit>("Service: Loop.Timer");
+    ASSERT_TRUE(waitUntil([&] { return timer->SpinEdit()->Fields(2)->text() == "59.00"; }));
+    timer->SetItemName(QStringLiteral("Plant.Area.Name"));
+    EXPECT_EQ(timer->SpinEdit()->Fields(2)->text(), QStringLiteral("59.00"));
+    EXPECT_TRUE(timer->LastRefusal().endsWith(QStringLiteral(" value conversion failed")));
+}
