@@ -204,6 +204,7 @@ void TKIBinding::ItemChanged(TKIItem* item) {
 
 void TKIBinding::Loaded() {
     TComponent::Loaded();
+    Unbind();
     if (m_itemName.isEmpty()) {
         return;
     }

@@ -219,7 +219,13 @@ public:
     }
     bool IsSubscribed() const { return m_binding.IsSubscribed(); }
     void BeginLoading() { m_binding.BeginLoading(); }
-    void Loaded() override { m_binding.EndLoading(); }
+    // Ends loading (only a control that BeginLoading marked; a control bound at
+    // run time is left as it is).
+    void Loaded() override {
+        if (m_binding.ComponentState().testFlag(csLoading)) {
+            m_binding.EndLoading();
+        }
+    }
     TKIBinding& Binding() { return m_binding; }
     const TKIBinding& Binding() const { return m_binding; }
 

@@ -54,7 +54,13 @@ TContainerRegistration::TContainerRegistration(TContainerRegistration&& other) n
 
 TContainerRegistration& TContainerRegistration::operator=(TContainerRegistration&& other) noexcept {
     if (this != &other) {
-        Reset();
+        // The same handler in the same set is held once: taking the new token
+        // must not remove it.
+        const bool same = !m_set.owner_before(other.m_set) && !other.m_set.owner_before(m_set) &&
+                          m_handler == other.m_handler;
+        if (!same) {
+            Reset();
+        }
         m_set = std::move(other.m_set);
         m_handler = other.m_handler;
         other.m_set.reset();

@@ -197,6 +197,18 @@ void TKITimerEdit::CheckHandler(QWidget*) {
 }
 
 void TKITimerEdit::WriteTimer() {
+    if (m_writing) {
+        return;
+    }
+    m_writing = true;
+    QPointer<TKITimerEdit> guard(this);
+    WriteTimerOnce();
+    if (guard) {
+        m_writing = false;
+    }
+}
+
+void TKITimerEdit::WriteTimerOnce() {
     QPointer<TKITimerEdit> guard(this);
     m_binding.ClearRefusal();
     m_spin->SetButtonsEnabled(false);

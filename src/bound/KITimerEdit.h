@@ -88,13 +88,16 @@ public:
 
 private:
     void KeyFilter(QChar c, bool* accept);
+    // One write at a time: the I/O-lock question runs the event loop.
     void WriteTimer();
+    void WriteTimerOnce();
     void EndWait();
     void ShowTimer();
 
     TKTimer m_timer;
     TKMultiFieldSpinEdit* m_spin;
     QTimer m_answerTimer;
+    bool m_writing = false;
 };
 
 } // namespace orvane

@@ -199,11 +199,19 @@ void TKSpinEdit::SetWritableLook(bool writable) {
 }
 
 void TKSpinEdit::Step(TSpinStep step) {
+    // A step that waits for the control runs the event loop; a repeat tick
+    // arriving meanwhile must not start a second step inside the first.
+    if (m_stepping) {
+        return;
+    }
+    m_stepping = true;
     QPointer<TKSpinEdit> guard(this);
     SetSpinValue(StepValue(m_value, IsInteger(), step));
-    if (guard) {
-        m_onChangeValue(this);
+    if (!guard) {
+        return;
     }
+    m_stepping = false;
+    m_onChangeValue(this);
 }
 
 int TKSpinEdit::IndexOf(TKSpeedButton* button) const {

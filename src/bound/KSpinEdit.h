@@ -144,6 +144,7 @@ private:
     double m_value = 0.0;
     int m_decimalPlaces = kDefaultDecimalPlaces;
     bool m_typing = false;
+    bool m_stepping = false;
     QString m_textBeforeTyping;
     TNotifyEvent m_onChangeValue;
     TNotifyEvent m_onCheckClick;

@@ -453,7 +453,11 @@ TEST_F(BoundServerTest, AdviseLinksFollowTheContainers) {
     text->SetItemName(QStringLiteral("Plant.Area.Name"));
     EXPECT_EQ(spin->Item(), nullptr) << "loading only stores the name";
     form->Loaded();
+    form->Loaded();
     ASSERT_NE(spin->Item(), nullptr);
+    EXPECT_EQ(
+        m_control->ItemRefCount(TKIDevice::UpperCaseName(QStringLiteral("Service: Loop.Big"))), 1)
+        << "loading twice takes one claim";
     EXPECT_TRUE(spin->Binding().IsRegisteredWithContainer());
     EXPECT_FALSE(spin->IsSubscribed()) << "no link before the form shows";
 
