@@ -111,13 +111,15 @@ void TKIBinding::BindNamed(const QString& name) {
     m_item = m_device->AcquireItem(name);
     ClearRefusal();
     const QPointer<QWidget> guard(m_widget);
+    m_control->ItemChanging();
     UpdateSubscription();
     if (!guard || m_item == nullptr) {
         return;
     }
-    // The new item's value shows at once (Subscribe already called us when the
-    // item held one).
-    if (!IsSubscribed() || !m_item->ValueReceived()) {
+    // The new item's value shows at once: Subscribe has called us when the item
+    // held one, and a starting link brings it soon (no wait for it here). An
+    // item without a link is read.
+    if (!IsSubscribed()) {
         ShowItemValue();
     }
 }

@@ -80,6 +80,9 @@ public:
     virtual void ApplyMonitorOnly() = 0;
     // The advise handler was removed (the string edit empties its text).
     virtual void AdviseStopped() {}
+    // Another item is being bound: the old item's value must not stay on show
+    // as the new one's.
+    virtual void ItemChanging() {}
 };
 
 class TKIBinding : public TComponent {

@@ -155,6 +155,15 @@ void TKISpinEdit::TypedValueRefused(const QString& text) {
     }
 }
 
+void TKISpinEdit::ItemChanging() {
+    // Nothing to step from until the new item reports.
+    m_valueReceived = false;
+    m_isInteger = false;
+    CancelTyping();
+    Edit()->clear();
+    UpdateLook();
+}
+
 void TKISpinEdit::SetEnabled(bool enabled) {
     TKIBound<TKSpinEdit>::SetEnabled(enabled);
     UpdateLook();

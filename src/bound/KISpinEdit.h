@@ -52,6 +52,7 @@ public:
     // TKIBoundControl
     void ItemValueChanged(TKIItem* item) override;
     void ApplyMonitorOnly() override;
+    void ItemChanging() override;
 
 protected:
     bool IsInteger() const override { return m_isInteger; }

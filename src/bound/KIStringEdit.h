@@ -36,6 +36,7 @@ public:
     void ItemValueChanged(TKIItem* item) override;
     void ApplyMonitorOnly() override;
     void AdviseStopped() override;
+    void ItemChanging() override { AdviseStopped(); }
 
 protected:
     bool event(QEvent* event) override;

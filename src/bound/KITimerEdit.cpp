@@ -265,6 +265,13 @@ void TKITimerEdit::ItemValueChanged(TKIItem* item) {
     }
 }
 
+void TKITimerEdit::ItemChanging() {
+    m_timer = TKTimer();
+    for (int i = 0; i < m_spin->FieldCount(); ++i) {
+        m_spin->Fields(i)->clear();
+    }
+}
+
 void TKITimerEdit::ApplyMonitorOnly() {
     m_spin->SetFieldsReadOnly(IsMonitorOnly());
     m_spin->SetButtonsEnabled(!IsMonitorOnly() && !AwaitingAnswer());

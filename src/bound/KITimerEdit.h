@@ -80,6 +80,7 @@ public:
     // TKIBoundControl
     void ItemValueChanged(TKIItem* item) override;
     void ApplyMonitorOnly() override;
+    void ItemChanging() override;
 
     QSize sizeHint() const override { return QSize(100, 24); }
 

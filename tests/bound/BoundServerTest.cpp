@@ -589,9 +589,12 @@ TEST_F(BoundServerTest, ValueThatDoesNotConvertLeavesTheDisplayAndSaysSo) {
     } sink{&reports};
     edit->SetOnWriteRefused(TRefusalEvent(&sink, &Sink::Refused));
 
-    // Bound to a text item by mistake: the number stays, the reason shows.
+    // Bound to a text item by mistake: the old item's number is gone, nothing
+    // can be stepped, and the reason shows.
     edit->SetItemName(QStringLiteral("Plant.Area.Name"));
-    EXPECT_EQ(edit->Edit()->text(), QStringLiteral("250.00"));
+    EXPECT_TRUE(waitUntil([&] { return !reports.empty(); }));
+    EXPECT_TRUE(edit->Edit()->text().isEmpty());
+    EXPECT_FALSE(edit->StepButton(ssFineUp)->isEnabled());
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back(), QStringLiteral("SetPointEdit value conversion failed"));
     EXPECT_EQ(edit->toolTip(), reports.back());
@@ -600,6 +603,7 @@ TEST_F(BoundServerTest, ValueThatDoesNotConvertLeavesTheDisplayAndSaysSo) {
     auto* timer = Bound<TKITimerEdit>("Service: Loop.Timer");
     ASSERT_TRUE(waitUntil([&] { return timer->SpinEdit()->Fields(2)->text() == "59.00"; }));
     timer->SetItemName(QStringLiteral("Plant.Area.Name"));
-    EXPECT_EQ(timer->SpinEdit()->Fields(2)->text(), QStringLiteral("59.00"));
+    EXPECT_TRUE(waitUntil([&] { return !timer->LastRefusal().isEmpty(); }));
     EXPECT_TRUE(timer->LastRefusal().endsWith(QStringLiteral(" value conversion failed")));
+    EXPECT_TRUE(timer->SpinEdit()->Fields(2)->text().isEmpty());
 }
