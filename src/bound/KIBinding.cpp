@@ -91,6 +91,11 @@ void TKIBinding::SetItemName(const QString& name) {
         m_itemName = name;
         return;
     }
+    // The same item again (an editor laid over the same row): the link and
+    // the value on show stay as they are.
+    if (m_item != nullptr && name == m_itemName) {
+        return;
+    }
     Unbind();
     m_itemName = name;
     if (!name.isEmpty()) {
@@ -99,6 +104,9 @@ void TKIBinding::SetItemName(const QString& name) {
 }
 
 void TKIBinding::BindItem(TKIDevice* device, TKIItem* item) {
+    if (device == m_device && item != nullptr && item == m_item) {
+        return;
+    }
     SetItemName(QString());
     SetDevice(device);
     SetItemName(item ? item->Name() : QString());

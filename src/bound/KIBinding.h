@@ -93,6 +93,7 @@ public:
     TKIDevice* Device() const { return m_device; }
     void SetDevice(TKIDevice* device);
     const QString& ItemName() const { return m_itemName; }
+    // The same name again while bound changes nothing.
     void SetItemName(const QString& name);
     // Binds to an item the caller holds, taking a claim of its own on it.
     void BindItem(TKIDevice* device, TKIItem* item);

@@ -519,6 +519,12 @@ TEST_F(BoundServerTest, RenamingMovesTheClaimAndShowsTheNewItem) {
         m_control->ItemRefCount(TKIDevice::UpperCaseName(QStringLiteral("Service: Loop.Count"))),
         1);
     EXPECT_TRUE(ShowsText(edit, QStringLiteral("150"))) << "an integer item shows no decimals";
+    // The same name again keeps the value on show and the claim count.
+    edit->SetItemName(QStringLiteral("Service: Loop.Count"));
+    EXPECT_EQ(edit->Edit()->text(), QStringLiteral("150"));
+    EXPECT_EQ(
+        m_control->ItemRefCount(TKIDevice::UpperCaseName(QStringLiteral("Service: Loop.Count"))),
+        1);
 
     // Bound to an item the caller holds.
     TKIItem* item = m_control->AcquireItem(QStringLiteral("Service: Loop.Small"));
