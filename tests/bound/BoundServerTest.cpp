@@ -54,6 +54,7 @@ control "PLC1"
     item "Service: Loop.Hundred" tunable int16 min 0 max 1000 value 100
     item "Configure: Loop.Gain" configure real min 0 max 110 decimals 1 value 100
     item "Service: Loop.Timer" tunable timer value "00:59:59.00"
+    item "Configure: Loop.Delay" configure timer value "00:00:30.00"
     item "Plant.Area.Name" tunable string maxlen 8 value "North"
     item "Plant.Area.Running" monitor boolean value 1
     item "Plant.Area.Pump" tunable boolean value 0
@@ -612,4 +613,25 @@ TEST_F(BoundServerTest, ValueThatDoesNotConvertLeavesTheDisplayAndSaysSo) {
     EXPECT_TRUE(waitUntil([&] { return !timer->LastRefusal().isEmpty(); }));
     EXPECT_TRUE(timer->LastRefusal().endsWith(QStringLiteral(" value conversion failed")));
     EXPECT_TRUE(timer->SpinEdit()->Fields(2)->text().isEmpty());
+}
+
+TEST_F(BoundServerTest, TimerEditOfAConfigureItemNeedsIoLockAndStaysUsable) {
+    auto* edit = Bound<TKITimerEdit>("Configure: Loop.Delay");
+    TKMultiFieldSpinEdit* spin = edit->SpinEdit();
+    ASSERT_TRUE(waitUntil([&] { return spin->Fields(2)->text() == QStringLiteral("30.00"); }));
+    spin->SetFocusedField(2);
+    m_dialogs.answerMessage(mrOk, kIoLock);
+    QTest::mouseClick(spin->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(m_dialogs.pending(), 0);
+    // The fields show the control's value and the buttons do not wait.
+    EXPECT_EQ(spin->Fields(2)->text(), QStringLiteral("30.00"));
+    EXPECT_FALSE(edit->AwaitingAnswer());
+    EXPECT_TRUE(spin->ButtonsEnabled());
+    EXPECT_EQ(Request(QStringLiteral("Configure: Loop.Delay")), QStringLiteral("00:00:30.00"));
+
+    m_control->Shutdown();
+    QTest::mouseClick(spin->UpButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitUntil([&] { return spin->Fields(2)->text() == QStringLiteral("31.00"); }));
+    EXPECT_EQ(Request(QStringLiteral("Configure: Loop.Delay")), QStringLiteral("00:00:31.00"));
+    EXPECT_TRUE(waitUntil([&] { return spin->ButtonsEnabled(); }));
 }
