@@ -635,3 +635,20 @@ TEST_F(BoundServerTest, TimerEditOfAConfigureItemNeedsIoLockAndStaysUsable) {
     EXPECT_EQ(Request(QStringLiteral("Configure: Loop.Delay")), QStringLiteral("00:00:31.00"));
     EXPECT_TRUE(waitUntil([&] { return spin->ButtonsEnabled(); }));
 }
+
+TEST_F(BoundServerTest, DeviceFreedBeforeItsEditorsIsForgotten) {
+    auto device = std::make_unique<TKIDevice>();
+    device->SetIdentifier(QStringLiteral("OFFLINE"));
+    auto* edit = new TKIStringEdit(m_window.get());
+    edit->SetDevice(device.get());
+    edit->SetItemName(QStringLiteral("Plant.Area.Name"));
+    ASSERT_NE(edit->Item(), nullptr);
+    EXPECT_EQ(device->ItemRefCount(QStringLiteral("PLANT.AREA.NAME")), 1);
+    device.reset();
+    EXPECT_EQ(edit->Item(), nullptr);
+    EXPECT_EQ(edit->Device(), nullptr);
+    // Neither a write nor a new name nor the end touch the freed device.
+    EXPECT_FALSE(edit->Write(QStringLiteral("x")));
+    edit->SetItemName(QStringLiteral("Other"));
+    delete edit;
+}
