@@ -234,6 +234,7 @@ Conversation* ThreadContext::connect(Instance* inst, const std::string& serviceN
         }
     }
     // The answer: exactly one Accept or Refuse, nothing after it.
+    std::string acceptedTopic;
     for (;;) {
         Frame frame;
         std::size_t used = 0;
@@ -242,9 +243,10 @@ Conversation* ThreadContext::connect(Instance* inst, const std::string& serviceN
         if (result == DecodeResult::Complete) {
             conv->in.consume(used);
             if (frame.kind != FrameKind::Accept || frame.version != kProtocolVersion ||
-                !conv->in.empty()) {
+                !conv->in.empty() || (topicName.empty() && frame.topic.empty())) {
                 return nullptr;
             }
+            acceptedTopic = frame.topic;
             break;
         }
         if (result != DecodeResult::NeedMore) {
@@ -266,7 +268,8 @@ Conversation* ThreadContext::connect(Instance* inst, const std::string& serviceN
     conv->state = Conversation::State::Connected;
     conv->handle = nextConversationHandle();
     conv->service = inst->strings.create(serviceName);
-    conv->topic = topicName.empty() ? 0 : inst->strings.create(topicName);
+    // Connected to any topic: the one the server chose.
+    conv->topic = inst->strings.create(topicName.empty() ? acceptedTopic : topicName);
     conv->context = context != nullptr ? *context : CONVCONTEXT{};
     inst->conversations.push_back(conv);
     m_conversations.emplace(conv->handle, conv);

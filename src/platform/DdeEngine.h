@@ -40,8 +40,7 @@ constexpr int kEpollBatch = 64;
 constexpr std::size_t kReadChunkBytes = 64 * 1024;
 // Reads of one conversation per wake-up before others get their turn.
 constexpr int kReadsPerWake = 4;
-// Queued output beyond this is written at once instead of at the end of the
-// turn.
+// Queued output beyond this is written at once instead of at the end of the turn.
 constexpr std::size_t kFlushThresholdBytes = 256 * 1024;
 // A partner that leaves this much output unread is treated as lost.
 constexpr std::size_t kMaxQueuedOutputBytes = 64u * 1024u * 1024u;
@@ -231,6 +230,9 @@ public:
     bool registerService(Instance* instance, HSZ name);
     void unregisterService(Service* service);
     void postAdvise(Instance* instance, HSZ topic, HSZ item);
+    // Tells every instance of this thread that `server` registered or
+    // unregistered a service name (XTYP_REGISTER, XTYP_UNREGISTER).
+    void announce(UINT type, const std::string& name, DWORD server);
 
     // Ends the conversation from this side: no callbacks to this side, the
     // partner sees a disconnect.
@@ -261,6 +263,9 @@ private:
     void processFrames(Conversation* conversation);
     void handleFrame(Conversation* conversation, const Frame& frame);
     void handleHello(Conversation* conversation, const Frame& frame);
+    // The first topic of a server's XTYP_WILDCONNECT answer that fits the
+    // service, with a reference taken; 0 when none.
+    HSZ firstWildTopic(Instance* instance, HDDEDATA pairs, HSZ service);
     void handleServerFrame(Conversation* conversation, const Frame& frame);
     void handleClientFrame(Conversation* conversation, const Frame& frame);
     void handleReply(Conversation* conversation, const Frame& frame);
@@ -305,8 +310,7 @@ private:
 
 // The calling thread's live instance of that id, or null.
 Instance* findInstance(DWORD idInst);
-// The calling thread's conversation of that handle whose instance lives, or
-// null.
+// The calling thread's conversation of that handle whose instance lives, or null.
 Conversation* findConversation(HCONV hConv);
 
 } // namespace orvane::dde

@@ -14,8 +14,7 @@
 
 namespace orvane::dde {
 
-// Read buffers and data blocks larger than this are released when they run
-// empty.
+// Read buffers and data blocks larger than this are released when they run empty.
 constexpr std::size_t kIdleBufferBytes = 1024 * 1024;
 
 // String handles of one instance: reference counted, one handle per text

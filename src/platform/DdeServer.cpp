@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -64,6 +65,27 @@ void ThreadContext::acceptPending(Service* service) {
     }
 }
 
+HSZ ThreadContext::firstWildTopic(Instance* inst, HDDEDATA pairs, HSZ service) {
+    const DataTable::Slot* slot = pairs != 0 ? m_data.find(pairs) : nullptr;
+    if (slot == nullptr) {
+        return 0;
+    }
+    // Read field by field: the block need not be aligned for HSZPAIR.
+    const std::size_t count = slot->bytes.size() / sizeof(HSZPAIR);
+    for (std::size_t i = 0; i < count; ++i) {
+        HSZPAIR pair;
+        std::memcpy(&pair, slot->bytes.data() + i * sizeof(HSZPAIR), sizeof(HSZPAIR));
+        if (pair.hszSvc == 0 && pair.hszTopic == 0) {
+            break;
+        }
+        const std::string* text = inst->strings.text(pair.hszTopic);
+        if (text != nullptr && !text->empty() && (pair.hszSvc == 0 || pair.hszSvc == service)) {
+            return inst->strings.create(*text);
+        }
+    }
+    return 0;
+}
+
 void ThreadContext::handleHello(Conversation* conv, const Frame& frame) {
     Instance* inst = conv->instance;
     if (frame.version != kProtocolVersion) {
@@ -75,19 +97,35 @@ void ThreadContext::handleHello(Conversation* conv, const Frame& frame) {
         lose(conv, "protocol version mismatch");
         return;
     }
-    const HSZ topic = frame.topic.empty() ? 0 : inst->strings.create(frame.topic);
+    HSZ topic = frame.topic.empty() ? 0 : inst->strings.create(frame.topic);
     const HSZ service = frame.service.empty() ? 0 : inst->strings.create(frame.service);
     conv->topic = topic;
     conv->service = service;
     conv->context = CONVCONTEXT{};
     conv->context.cb = 36;
     conv->context.iCodePage = frame.codePage;
-    const HDDEDATA accepted =
-        inst->call(XTYP_CONNECT, 0, 0, topic, service, ULONG_PTR(&conv->context), 0, 0);
+    bool accepted = false;
+    if (topic != 0) {
+        accepted =
+            inst->call(XTYP_CONNECT, 0, 0, topic, service, ULONG_PTR(&conv->context), 0, 0) != 0;
+    } else {
+        // Any topic: the server names the topics it offers, and the
+        // conversation is on the first.
+        const HDDEDATA pairs =
+            inst->call(XTYP_WILDCONNECT, 0, 0, 0, service, ULONG_PTR(&conv->context), 0, 0);
+        if (inst->dead || conv->closed()) {
+            m_data.release(pairs);
+            return;
+        }
+        topic = firstWildTopic(inst, pairs, service);
+        m_data.release(pairs);
+        conv->topic = topic;
+        accepted = topic != 0;
+    }
     if (inst->dead || conv->closed()) {
         return;
     }
-    if (accepted == 0) {
+    if (!accepted) {
         Frame refuse;
         refuse.kind = FrameKind::Refuse;
         send(conv, refuse);
@@ -102,6 +140,8 @@ void ThreadContext::handleHello(Conversation* conv, const Frame& frame) {
     Frame accept;
     accept.kind = FrameKind::Accept;
     accept.version = kProtocolVersion;
+    const std::string* topicText = inst->strings.text(topic);
+    accept.topic = topicText != nullptr ? std::string_view(*topicText) : std::string_view();
     send(conv, accept);
     flush(conv);
     inst->call(XTYP_CONNECT_CONFIRM, 0, conv->handle, topic, service, 0, 0, 0);
@@ -370,7 +410,8 @@ bool ThreadContext::registerService(Instance* inst, HSZ name) {
     }
     for (Service* service : inst->services) {
         if (service->name == name) {
-            return true;
+            inst->setError(DMLERR_DLL_USAGE); // as a second registration by anyone else
+            return false;
         }
     }
     auto service = std::make_unique<Service>();
@@ -424,6 +465,26 @@ void ThreadContext::unregisterService(Service* service) {
     inst->services.erase(std::remove(inst->services.begin(), inst->services.end(), service),
                          inst->services.end());
     retire(service);
+}
+
+void ThreadContext::announce(UINT type, const std::string& name, DWORD server) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof(suffix), "(0x%08x)", unsigned(server));
+    const std::string instanceName = name + suffix;
+    const DWORD skip = type == XTYP_REGISTER ? CBF_SKIP_REGISTRATIONS : CBF_SKIP_UNREGISTRATIONS;
+    // A callback may end instances: walk a copy and skip the dead.
+    for (Instance* inst : std::vector<Instance*>(m_instances)) {
+        if (inst->dead || (inst->flags & skip) != 0) {
+            continue;
+        }
+        const HSZ base = inst->strings.create(name);
+        const HSZ specific = inst->strings.create(instanceName);
+        inst->call(type, 0, 0, base, specific, 0, 0, 0);
+        if (!inst->dead) {
+            inst->strings.release(specific);
+            inst->strings.release(base);
+        }
+    }
 }
 
 } // namespace orvane::dde

@@ -51,7 +51,7 @@ BOOL DdeUninitialize(DWORD idInst) {
 UINT DdeGetLastError(DWORD idInst) {
     Instance* inst = findInstance(idInst);
     if (inst == nullptr) {
-        return DMLERR_DLL_NOT_INITIALIZED;
+        return DMLERR_INVALIDPARAMETER; // no instance of that id to keep an error
     }
     const UINT error = inst->lastError;
     inst->lastError = DMLERR_NO_ERROR;
@@ -180,8 +180,7 @@ LPBYTE DdeAccessData(HDDEDATA hData, LPDWORD pcbDataSize) {
     if (pcbDataSize != nullptr) {
         *pcbDataSize = DWORD(slot->bytes.size());
     }
-    // A pointer even for an empty block, so that success is never mistaken for
-    // failure.
+    // A pointer even for an empty block, so that success is never mistaken for failure.
     static BYTE empty = 0;
     return slot->bytes.empty() ? &empty : slot->bytes.data();
 }
@@ -227,14 +226,25 @@ HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ /*hsz2*/, UINT afCmd) {
         return 0;
     }
     ThreadContext::Scope scope(*inst->context);
+    ThreadContext* context = inst->context;
+    const DWORD id = inst->id;
     if (afCmd & DNS_REGISTER) {
-        return inst->context->registerService(inst, hsz1) ? HDDEDATA(TRUE) : 0;
+        if (!context->registerService(inst, hsz1)) {
+            return 0;
+        }
+        context->announce(XTYP_REGISTER, *inst->strings.text(hsz1), id);
+        return HDDEDATA(TRUE);
     }
     if (afCmd & DNS_UNREGISTER) {
         bool found = false;
         for (auto* service : std::vector(inst->services)) {
+            if (inst->dead || service->closed) {
+                continue; // a callback of the announcement ended it already
+            }
             if (hsz1 == 0 || service->name == hsz1) {
-                inst->context->unregisterService(service);
+                const std::string name = *inst->strings.text(service->name);
+                context->unregisterService(service);
+                context->announce(XTYP_UNREGISTER, name, id);
                 found = true;
             }
         }
