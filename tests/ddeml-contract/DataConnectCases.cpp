@@ -191,8 +191,7 @@ CONTRACT_CASE(connect_to_any_topic_takes_the_first_topic_offered) {
     if (confirm != nullptr) {
         CHECK_EQ(confirm->hsz1, std::string("Boiler"));
     }
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     DdeQueryConvInfo(conv, QID_SYNC, &info);
     CHECK_EQ(pair.clientText(info.hszTopic), std::string("Boiler"));
@@ -206,8 +205,7 @@ CONTRACT_CASE(connect_to_any_topic_takes_the_first_topic_offered) {
 CONTRACT_CASE(conv_info_of_the_client_side) {
     Pair pair;
     const HCONV conv = pair.connect();
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     CHECK_EQ(DdeQueryConvInfo(conv, QID_SYNC, &info), UINT(sizeof(info)));
     CHECK_EQ(pair.clientText(info.hszSvcPartner), std::string(kService));
@@ -222,8 +220,7 @@ CONTRACT_CASE(conv_info_of_the_server_side) {
     Pair pair;
     pair.connect();
     CHECK(pair.serverConv != 0);
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     CHECK(DdeQueryConvInfo(pair.serverConv, QID_SYNC, &info) != 0);
     CHECK((info.wStatus & ST_CONNECTED) != 0);
@@ -238,8 +235,7 @@ CONTRACT_CASE(conv_info_shows_advise_links) {
     DdeClientTransaction(nullptr, 0, conv, pair.clientString("Level"), CF_TEXT, XTYP_ADVSTART,
                          kTimeoutMs, &result);
     pair.settle();
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     DdeQueryConvInfo(conv, QID_SYNC, &info);
     CHECK((info.wStatus & ST_ADVISE) != 0);
@@ -248,8 +244,7 @@ CONTRACT_CASE(conv_info_shows_advise_links) {
 CONTRACT_CASE(conv_info_of_an_unknown_transaction_fails) {
     Pair pair;
     const HCONV conv = pair.connect();
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     CHECK_EQ(DdeQueryConvInfo(conv, 0x5555, &info), UINT(0));
     CHECK_EQ(DdeGetLastError(pair.client), DMLERR_UNFOUND_QUEUE_ID);

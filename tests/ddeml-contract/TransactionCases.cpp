@@ -290,8 +290,7 @@ CONTRACT_CASE(conv_info_of_a_pending_async_transaction) {
     DWORD id = 0;
     DdeClientTransaction(nullptr, 0, conv, pair.clientString("Speed"), CF_TEXT, XTYP_REQUEST,
                          TIMEOUT_ASYNC, &id);
-    CONVINFO info;
-    std::memset(&info, 0, sizeof(info));
+    CONVINFO info{};
     info.cb = sizeof(info);
     CHECK(DdeQueryConvInfo(conv, id, &info) != 0);
     // Wine leaves the transaction's type out.
@@ -310,8 +309,7 @@ CONTRACT_CASE(conv_info_of_a_transaction_during_its_completion) {
         if (e.type != XTYP_XACT_COMPLETE) {
             return;
         }
-        CONVINFO info;
-        std::memset(&info, 0, sizeof(info));
+        CONVINFO info{};
         info.cb = sizeof(info);
         if (DdeQueryConvInfo(e.conv, DWORD(e.data1), &info) != 0) {
             type = info.wType;
