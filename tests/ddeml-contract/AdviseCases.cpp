@@ -457,3 +457,60 @@ CONTRACT_CASE(partner_ending_its_instance_disconnects_the_client) {
     }
     g_slow = nullptr;
 }
+
+namespace {
+
+HDDEDATA CONTRACT_CALLBACK dyingCallback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
+                                         ULONG_PTR) {
+    switch (type) {
+    case XTYP_CONNECT:
+        return flagsData(TRUE);
+    case XTYP_REQUEST:
+        dieNow(); // in the middle of the client's transaction
+    default:
+        return 0;
+    }
+}
+
+int runDyingPartner() {
+    DWORD inst = 0;
+    DdeInitialize(&inst, &dyingCallback, APPCLASS_STANDARD, 0);
+    const HSZ name = DdeCreateStringHandle(inst, "DyingSvc", CP_WINANSI);
+    DdeNameService(inst, name, 0, DNS_REGISTER);
+    pumpFor(10000); // a request ends it long before
+    DdeUninitialize(inst);
+    return 0;
+}
+
+const PartnerRole dyingRole("dying", &runDyingPartner);
+
+} // namespace
+
+CONTRACT_CASE(partner_process_dying_mid_request_ends_the_conversation) {
+    Pair pair(false);
+    PartnerProcess partner("dying");
+    const HSZ service = pair.clientString("DyingSvc");
+    const HSZ topic = pair.clientString("T");
+    HCONV conv = 0;
+    pumpUntil(
+        [&] {
+            conv = DdeConnect(pair.client, service, topic, nullptr);
+            return conv != 0;
+        },
+        10000);
+    CHECK(conv != 0);
+    DWORD id = 0;
+    DdeClientTransaction(nullptr, 0, conv, pair.clientString("Item"), CF_TEXT, XTYP_REQUEST,
+                         TIMEOUT_ASYNC, &id);
+    pumpUntil([&] { return pair.count(pair.clientEvents, XTYP_DISCONNECT) > 0; }, 2000);
+    // The pending request fails, then the conversation ends. Wine tells the
+    // client neither: the request stays pending and the conversation open.
+    const Event* done = pair.last(pair.clientEvents, XTYP_XACT_COMPLETE);
+    CHECK_EQ(done != nullptr, isStandIn());
+    if (done != nullptr) {
+        CHECK(!done->hasData);
+        CHECK_EQ(done->data1, ULONG_PTR(id));
+    }
+    CHECK_EQ(pair.count(pair.clientEvents, XTYP_DISCONNECT), isStandIn() ? 1 : 0);
+    CHECK_EQ(pair.request(conv, "Item", 300), std::string("<null>"));
+}

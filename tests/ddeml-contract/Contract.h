@@ -47,6 +47,28 @@ private:
     Impl* m_impl;
 };
 
+// This program started again as a partner process (`--partner <role>`);
+// partnerRole() tells the started program which role it plays.
+class PartnerProcess {
+public:
+    explicit PartnerProcess(const char* role);
+    ~PartnerProcess(); // waits for the process to end
+    PartnerProcess(const PartnerProcess&) = delete;
+    PartnerProcess& operator=(const PartnerProcess&) = delete;
+
+private:
+    struct Impl;
+    Impl* m_impl;
+};
+// Ends the process at once, as a crash would: no clean-up, no goodbye.
+[[noreturn]] void dieNow();
+// Runs a partner role; registered by the cases that use one.
+struct PartnerRole {
+    PartnerRole(const char* name, int (*run)());
+    const char* name;
+    int (*run)();
+};
+
 // A failed check of the running case.
 struct Failure {
     std::string where;

@@ -11,6 +11,11 @@
 #ifndef _WIN32
 #include <cstdlib>
 
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -55,6 +60,15 @@ void fail(const char* file, int line, const std::string& what) {
     }
 }
 
+std::vector<PartnerRole*>& roles() {
+    static std::vector<PartnerRole*> all;
+    return all;
+}
+
+PartnerRole::PartnerRole(const char* roleName, int (*roleRun)()) : name(roleName), run(roleRun) {
+    roles().push_back(this);
+}
+
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -95,6 +109,38 @@ bool pumpUntil(const std::function<bool()>& done, int ms) {
 struct PartnerThread::Impl {
     std::thread thread;
 };
+
+struct PartnerProcess::Impl {
+    PROCESS_INFORMATION info{};
+    bool started = false;
+};
+
+PartnerProcess::PartnerProcess(const char* role) : m_impl(new Impl) {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" --partner " + role;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    m_impl->started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                     &startup, &m_impl->info) != 0;
+}
+
+PartnerProcess::~PartnerProcess() {
+    if (m_impl->started) {
+        if (WaitForSingleObject(m_impl->info.hProcess, 5000) != WAIT_OBJECT_0) {
+            TerminateProcess(m_impl->info.hProcess, 9);
+        }
+        CloseHandle(m_impl->info.hProcess);
+        CloseHandle(m_impl->info.hThread);
+    }
+    delete m_impl;
+}
+
+void dieNow() {
+    TerminateProcess(GetCurrentProcess(), 3);
+    for (;;) {
+    }
+}
 
 PartnerThread::PartnerThread(std::function<void()> body) : m_impl(new Impl) {
     m_impl->thread = std::thread(std::move(body));
@@ -137,6 +183,38 @@ struct PartnerThread::Impl {
     QThread* thread = nullptr;
 };
 
+struct PartnerProcess::Impl {
+    pid_t pid = -1;
+};
+
+PartnerProcess::PartnerProcess(const char* role) : m_impl(new Impl) {
+    const std::string exe = QCoreApplication::applicationFilePath().toStdString();
+    char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("--partner"),
+                    const_cast<char*>(role), nullptr};
+    if (::posix_spawn(&m_impl->pid, exe.c_str(), nullptr, nullptr, argv, environ) != 0) {
+        m_impl->pid = -1;
+    }
+}
+
+PartnerProcess::~PartnerProcess() {
+    if (m_impl->pid > 0) {
+        for (int i = 0; i < 500; ++i) {
+            if (::waitpid(m_impl->pid, nullptr, WNOHANG) == m_impl->pid) {
+                delete m_impl;
+                return;
+            }
+            sleepMs(10);
+        }
+        ::kill(m_impl->pid, SIGKILL);
+        ::waitpid(m_impl->pid, nullptr, 0);
+    }
+    delete m_impl;
+}
+
+void dieNow() {
+    std::_Exit(3);
+}
+
 PartnerThread::PartnerThread(std::function<void()> body) : m_impl(new Impl) {
     m_impl->thread = QThread::create([body = std::move(body)] {
         QEventLoop loop; // gives the thread its event dispatcher before DDE starts
@@ -167,6 +245,14 @@ int main(int argc, char** argv) {
     }
 #endif
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 3 && std::strcmp(argv[1], "--partner") == 0) {
+        for (contract::PartnerRole* role : contract::roles()) {
+            if (std::strcmp(role->name, argv[2]) == 0) {
+                return role->run();
+            }
+        }
+        return 2;
+    }
     int passed = 0;
     int failed = 0;
     for (contract::Case* c : contract::registry()) {
