@@ -1,7 +1,9 @@
 #pragma once
 
 // Inner workings of the DDEML stand-in (ddeml.h): per-thread context with its
-// epoll set, instances, conversations, services, string and data handles.
+// epoll set, instances, conversations and services (handle tables in
+// DdeHandles.h). The context's work is spread by job over DdeEngine.cpp
+// (lifetime and loop), DdeTransport.cpp, DdeServer.cpp and DdeClient.cpp.
 // Only Ddeml.cpp, the tests and the benchmark include this header.
 //
 // Ownership: the thread context owns its instances; an instance owns its
@@ -11,6 +13,7 @@
 // to check the `closed`/`dead` flags afterwards, never a dangling pointer.
 
 #include "platform/DdeFrame.h"
+#include "platform/DdeHandles.h"
 #include "platform/ddeml.h"
 
 #include <cstdint>
@@ -41,8 +44,6 @@ constexpr int kReadsPerWake = 4;
 constexpr std::size_t kFlushThresholdBytes = 256 * 1024;
 // A partner that leaves this much output unread is treated as lost.
 constexpr std::size_t kMaxQueuedOutputBytes = 64u * 1024u * 1024u;
-// Read buffers larger than this are released when they run empty.
-constexpr std::size_t kIdleBufferBytes = 1024 * 1024;
 constexpr int kListenBacklog = 128;
 constexpr int kMaxAcceptsPerWake = 64;
 // Connections of a service that have not greeted yet; beyond this the oldest
@@ -64,59 +65,6 @@ struct PollTag {
 class Retired {
 public:
     virtual ~Retired() = default;
-};
-
-// String handles of one instance: reference counted, one handle per text
-// regardless of letter case (the first spelling is kept).
-class StringTable {
-public:
-    HSZ create(std::string_view text);
-    bool keep(HSZ hsz);
-    bool release(HSZ hsz);
-    const std::string* text(HSZ hsz) const;
-    std::uint32_t refs(HSZ hsz) const;
-    void clear();
-    std::size_t size() const { return m_byHandle.size(); }
-
-private:
-    struct Entry {
-        std::string text;
-        std::string folded;
-        std::uint32_t refs = 0;
-    };
-    std::unordered_map<HSZ, Entry> m_byHandle;
-    std::unordered_map<std::string, HSZ> m_byFolded;
-    std::string m_scratch;
-};
-
-// Data handles of one thread. A handle value carries a marker bit, the
-// table's tag, a generation and a slot index, so that stale, foreign or
-// invented values are refused.
-class DataTable {
-public:
-    explicit DataTable(std::uint8_t tag) : m_tag(tag) {}
-    struct Slot {
-        std::vector<std::uint8_t> bytes; // keeps its capacity across reuse
-        UINT format = 0;
-        HSZ item = 0;
-        DWORD owner = 0;
-        std::uint32_t generation = 0;
-        bool used = false;
-        bool appOwned = false;
-    };
-    HDDEDATA create(DWORD owner, const std::uint8_t* bytes, std::size_t size, UINT format, HSZ item,
-                    bool appOwned);
-    Slot* find(HDDEDATA handle);
-    bool free(HDDEDATA handle);
-    // Frees the handle unless the application owns it.
-    void release(HDDEDATA handle);
-    void freeOwnedBy(DWORD owner);
-    std::size_t liveCount() const { return m_slots.size() - m_free.size(); }
-
-private:
-    std::uint8_t m_tag;
-    std::vector<Slot> m_slots;
-    std::vector<std::uint32_t> m_free;
 };
 
 struct Transaction {
@@ -282,6 +230,9 @@ public:
     bool registerService(Instance* instance, HSZ name);
     void unregisterService(Service* service);
     void postAdvise(Instance* instance, HSZ topic, HSZ item);
+    // Tells every instance of this thread that `server` registered or
+    // unregistered a service name (XTYP_REGISTER, XTYP_UNREGISTER).
+    void announce(UINT type, const std::string& name, DWORD server);
 
     // Ends the conversation from this side: no callbacks to this side, the
     // partner sees a disconnect.
@@ -312,6 +263,9 @@ private:
     void processFrames(Conversation* conversation);
     void handleFrame(Conversation* conversation, const Frame& frame);
     void handleHello(Conversation* conversation, const Frame& frame);
+    // The first topic of a server's XTYP_WILDCONNECT answer that fits the
+    // service, with a reference taken; 0 when none.
+    HSZ firstWildTopic(Instance* instance, HDDEDATA pairs, HSZ service);
     void handleServerFrame(Conversation* conversation, const Frame& frame);
     void handleClientFrame(Conversation* conversation, const Frame& frame);
     void handleReply(Conversation* conversation, const Frame& frame);
@@ -354,8 +308,9 @@ private:
     std::vector<AdviseTarget> m_adviseScratch;
 };
 
-// Process-unique handle values.
-HCONV nextConversationHandle();
-HSZ nextStringHandle();
+// The calling thread's live instance of that id, or null.
+Instance* findInstance(DWORD idInst);
+// The calling thread's conversation of that handle whose instance lives, or null.
+Conversation* findConversation(HCONV hConv);
 
 } // namespace orvane::dde

@@ -92,7 +92,7 @@ std::size_t bodySize(const Frame& f) {
     case FrameKind::Hello:
         return kKindBytes + 2 + 4 + nameBytes(f.service) + nameBytes(f.topic);
     case FrameKind::Accept:
-        return kKindBytes + 2;
+        return kKindBytes + 2 + nameBytes(f.topic);
     case FrameKind::Refuse:
         return kKindBytes;
     case FrameKind::Request:
@@ -154,7 +154,7 @@ DecodeResult decodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& fra
              r.name(frame.topic);
         break;
     case FrameKind::Accept:
-        ok = r.u16(frame.version);
+        ok = r.u16(frame.version) && r.name(frame.topic);
         break;
     case FrameKind::Refuse:
         break;
@@ -214,6 +214,7 @@ void encodeFrame(const Frame& f, std::uint8_t* out) {
         break;
     case FrameKind::Accept:
         w.u16(f.version);
+        w.name(f.topic);
         break;
     case FrameKind::Refuse:
         break;

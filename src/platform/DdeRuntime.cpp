@@ -141,4 +141,14 @@ std::size_t maxSocketPathBytes() {
     return sizeof(sockaddr_un::sun_path) - 1;
 }
 
+bool fillSocketAddress(const std::string& path, sockaddr_un& address) {
+    if (path.size() > maxSocketPathBytes()) {
+        return false;
+    }
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return true;
+}
+
 } // namespace orvane::dde

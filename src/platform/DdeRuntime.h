@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+struct sockaddr_un;
+
 namespace orvane::dde {
 
 // The folder: $ORVANE_DDE_DIR, else $XDG_RUNTIME_DIR/orvane-dde, else
@@ -35,5 +37,8 @@ bool peerIsSameUser(int fd);
 
 // Longest path a Unix socket address holds.
 std::size_t maxSocketPathBytes();
+
+// Fills a Unix socket address with `path`; false when the path does not fit.
+bool fillSocketAddress(const std::string& path, sockaddr_un& address);
 
 } // namespace orvane::dde

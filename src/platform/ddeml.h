@@ -108,6 +108,8 @@ constexpr HDDEDATA DDE_FNOTPROCESSED = 0x0000;
 constexpr DWORD APPCLASS_STANDARD = 0x00000000;
 constexpr DWORD APPCMD_CLIENTONLY = 0x00000010;
 constexpr DWORD APPCMD_FILTERINITS = 0x00000020;
+constexpr DWORD CBF_SKIP_REGISTRATIONS = 0x00080000;
+constexpr DWORD CBF_SKIP_UNREGISTRATIONS = 0x00100000;
 
 // DdeNameService commands.
 constexpr UINT DNS_REGISTER = 0x0001;
@@ -158,6 +160,13 @@ struct SECURITY_QUALITY_OF_SERVICE {
     DWORD Length = 0;
     DWORD ImpersonationLevel = 0;
     DWORD ContextTrackingMode = 0;
+};
+
+// What a server answers XTYP_WILDCONNECT with: an array of these in a data
+// handle, ended by a pair of zeros.
+struct HSZPAIR {
+    HSZ hszSvc = 0;
+    HSZ hszTopic = 0;
 };
 
 struct CONVCONTEXT {

@@ -91,6 +91,9 @@ protected:
         ASSERT_EQ(DdeInitialize(&client, &clientCallback, APPCMD_CLIENTONLY, 0), DMLERR_NO_ERROR);
         serviceName = DdeCreateStringHandle(server, kService, CP_WINANSI);
         ASSERT_NE(DdeNameService(server, serviceName, 0, DNS_REGISTER), 0u);
+        // Both instances heard of the registration; each test starts with empty logs.
+        clientLog.clear();
+        serverLog.clear();
     }
 
     void TearDown() override {
@@ -151,6 +154,8 @@ protected:
     // Called from inside the callbacks (after recording), for re-entrancy tests.
     std::function<HDDEDATA(const DdeEvent&)> onClient;
     std::function<void(const DdeEvent&)> onServer;
+    // The server's answer to XTYP_WILDCONNECT (given the service handle); none: 0.
+    std::function<HDDEDATA(HSZ)> onWildConnect;
 
     DWORD server = 0;
     DWORD client = 0;
@@ -218,6 +223,8 @@ private:
             return f->executeResult;
         case XTYP_ADVSTART:
             return f->acceptAdvise ? TRUE : FALSE;
+        case XTYP_WILDCONNECT:
+            return f->onWildConnect ? f->onWildConnect(hsz2) : 0;
         default:
             return 0;
         }

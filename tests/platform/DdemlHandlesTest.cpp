@@ -105,7 +105,7 @@ TEST_F(DdemlHandles, DataHandlesHoldExactBytesAndRefuseUnknownHandles) {
 
 TEST_F(DdemlHandles, InstancesAreIndependentAndEndCleanly) {
     EXPECT_NE(inst, other);
-    EXPECT_EQ(DdeGetLastError(0xDEAD), DMLERR_DLL_NOT_INITIALIZED);
+    EXPECT_EQ(DdeGetLastError(0xDEAD), DMLERR_INVALIDPARAMETER);
     DWORD unused = 0;
     EXPECT_EQ(DdeInitialize(&unused, nullptr, 0, 0), DMLERR_INVALIDPARAMETER);
     // A client-only instance cannot offer a service.
