@@ -10,6 +10,12 @@
 #include "cli/CliRun.h"
 
 int main(int argc, char** argv) {
+    // Results and messages only: the libraries' progress logging (and that of
+    // a server program started from here, which inherits the setting) stays
+    // off unless asked for.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
+        qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false");
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));

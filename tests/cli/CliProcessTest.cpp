@@ -265,9 +265,11 @@ TEST_F(CliProcessTest, LoadAnswersTheContinueQuestionFromTheFlags) {
 
 TEST_F(CliProcessTest, WatchWritesWellFormedCsvWithIncreasingTimes) {
     const QString csv = FilePath("watch.csv");
-    CliResult result = RunCli(Args({"watch", "PLC1", "Service: Loop.Actual", "Count", "--duration",
-                                    "2", "--interval", "50", "--output"})
-                              << csv);
+    // The motor current moves with every tick of the server; the speed stays.
+    CliResult result =
+        RunCli(Args({"watch", "PLC2", "Service: Motor.Current", "Service: Motor.Speed",
+                     "--duration", "2", "--interval", "50", "--output"})
+               << csv);
     EXPECT_STATUS(result, 0);
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -275,7 +277,7 @@ TEST_F(CliProcessTest, WatchWritesWellFormedCsvWithIncreasingTimes) {
     EXPECT_TRUE(text.endsWith('\n'));
     const QList<QByteArray> lines = text.trimmed().split('\n');
     ASSERT_GE(lines.size(), 3) << text.toStdString();
-    EXPECT_EQ(lines[0], "time,Service: Loop.Actual,Count");
+    EXPECT_EQ(lines[0], "time,Service: Motor.Current,Service: Motor.Speed");
     qint64 last = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> fields = lines[i].split(',');
@@ -286,7 +288,7 @@ TEST_F(CliProcessTest, WatchWritesWellFormedCsvWithIncreasingTimes) {
         EXPECT_TRUE(fields[0].contains('.')); // milliseconds
         EXPECT_GT(time.toMSecsSinceEpoch(), last);
         last = time.toMSecsSinceEpoch();
-        EXPECT_EQ(fields[2], "5");
+        EXPECT_EQ(fields[2], "1500");
         bool number = false;
         fields[1].toDouble(&number);
         EXPECT_TRUE(number) << fields[1].toStdString();
