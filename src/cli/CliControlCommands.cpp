@@ -253,7 +253,12 @@ int ResetControl(CliSession& session, TKIDuxlaneControl* control, bool saveFirst
     }
     static ResetWaiter waiter;
     waiter.done = false;
-    control->ResetWithNotify(TKIDuxlaneControlEvent(&waiter, &ResetWaiter::Done));
+    {
+        // The reset waits for the server to end the hot links with the event
+        // loop standing still.
+        CliSession::StallAllowed pause(session);
+        control->ResetWithNotify(TKIDuxlaneControlEvent(&waiter, &ResetWaiter::Done));
+    }
     // The control's own polls end the reset; the tool's bound lies beyond them.
     const TKIDuxlaneControl::Timing timing = TKIDuxlaneControl::CurrentTiming();
     const int bound =

@@ -1,7 +1,10 @@
 #include "cli/CliSession.h"
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -23,8 +26,63 @@ const char* const kNotConnected = "Control has not been connected.";
 
 } // namespace
 
+namespace {
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+StallWatchdog::StallWatchdog(int limitMs) : m_limitMs(limitMs), m_lastBeatMs(NowMs()) {
+    m_thread = std::thread([this] { Watch(); });
+}
+
+StallWatchdog::~StallWatchdog() {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void StallWatchdog::Beat() {
+    m_lastBeatMs = NowMs();
+}
+
+void StallWatchdog::Suspend(bool suspended) {
+    m_suspended = suspended;
+}
+
+void StallWatchdog::Watch() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stop) {
+        m_wake.wait_for(lock, std::chrono::milliseconds(kHeartbeatMs));
+        if (m_stop || m_suspended) {
+            continue;
+        }
+        if (NowMs() - m_lastBeatMs > m_limitMs) {
+            // The main thread is stuck inside a call that does not return:
+            // nothing it holds can be finished from here.
+            std::fprintf(stderr, "The server did not answer within %.1f s.\n",
+                         (m_limitMs - kStallMarginMs) / 1000.0);
+            std::fflush(stderr);
+            std::fflush(stdout);
+            std::_Exit(kExitUnreachable);
+        }
+    }
+}
+
 CliSession::CliSession(double serverTimeoutS)
     : m_timeoutMs(static_cast<int>(std::min(serverTimeoutS * 1000.0, 2.0e9))) {
+    m_watchdog = std::make_unique<StallWatchdog>(static_cast<int>(
+        std::min<long long>(static_cast<long long>(m_timeoutMs) + kStallMarginMs, INT_MAX)));
+    m_heartbeat = std::make_unique<QTimer>();
+    QObject::connect(m_heartbeat.get(), &QTimer::timeout, [this] { m_watchdog->Beat(); });
+    m_heartbeat->start(kHeartbeatMs);
     // Every synchronizer the model creates from now on gives up after the
     // same time as the tool's own waits.
     Synchronizer::SetTimeoutMsForTesting(std::max(1, m_timeoutMs));
@@ -37,6 +95,8 @@ CliSession::~CliSession() {
     m_server->SetOnDdeMessage(TServerMessageEvent());
     m_server->SetOnTerminate(TServerEvent());
     m_server.reset();
+    m_heartbeat.reset();
+    m_watchdog.reset();
 }
 
 bool CliSession::WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

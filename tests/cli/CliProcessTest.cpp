@@ -425,6 +425,17 @@ TEST_F(CliSilentItemTest, UnansweredReadGivesStatusThreeWithinTheTimeOut) {
     EXPECT_EQ(Read("PLC1", "Plant.Area.Name"), "North"); // the others still answer
 }
 
+// A server process that stands still (stopped, as a hung program would be):
+// even the calls that block inside the DDE library end in time.
+TEST_F(CliProcessTest, StoppedServerGivesStatusThreeWithinTheTimeOut) {
+    ASSERT_EQ(::kill(static_cast<pid_t>(m_sim.pid()), SIGSTOP), 0);
+    CliResult stopped = RunCli(Args({"read", "PLC1", "Count", "--server-timeout", "2"}));
+    ::kill(static_cast<pid_t>(m_sim.pid()), SIGCONT);
+    EXPECT_STATUS(stopped, 3);
+    EXPECT_LT(stopped.elapsedMs, 2000 + 4000);
+    EXPECT_TRUE(stopped.err.contains("did not answer within"));
+}
+
 // A server that ends while a watch runs.
 class CliEndingServerTest : public CliProcessTest {
 protected:
