@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -39,6 +40,17 @@ void RunEngine(F&& operation) {
     }
 }
 
+// A file to be written needs its folder: a missing one is a wrong argument,
+// told before the control is asked for anything.
+void CheckFolderOf(const QString& fileName) {
+    const QFileInfo info(fileName);
+    if (!info.absoluteDir().exists()) {
+        throw CliError(kExitUsage, QStringLiteral("Error: Cannot create file \"%1\". The folder "
+                                                  "does not exist.")
+                                       .arg(fileName));
+    }
+}
+
 bool IsIn(const QStringList& list, const QString& name) {
     for (const QString& entry : list) {
         if (entry.compare(name, Qt::CaseInsensitive) == 0) {
@@ -51,6 +63,7 @@ bool IsIn(const QStringList& list, const QString& name) {
 } // namespace
 
 int RunSettingsSave(const Invocation& invocation, CliSession& session) {
+    CheckFolderOf(invocation.arguments[1]);
     TKIDuxlaneControl* control = session.Control(invocation.arguments[0]);
     TKIDuxlaneConfig engine;
     engine.SetDevice(control);
@@ -59,6 +72,7 @@ int RunSettingsSave(const Invocation& invocation, CliSession& session) {
 }
 
 int RunSettingsReport(const Invocation& invocation, CliSession& session) {
+    CheckFolderOf(invocation.arguments[1]);
     TKIDuxlaneControl* control = session.Control(invocation.arguments[0]);
     TKIDuxlaneConfig engine;
     engine.SetDevice(control);

@@ -174,6 +174,7 @@ TEST_F(CliProcessTest, ControlsListAndProperties) {
     EXPECT_TRUE(properties.out.contains("Product: DX100-TEST"));
     EXPECT_TRUE(properties.out.contains("Communications: Ok"));
     EXPECT_STATUS(RunCli(Args({"properties", "NOPE"})), 2);
+    EXPECT_STATUS(RunCli(Args({"list", "NOPE"})), 2);
 }
 
 TEST_F(CliProcessTest, SaveThenDiffMatchesAndAWriteShowsExactlyThatItem) {
@@ -211,6 +212,8 @@ TEST_F(CliProcessTest, SaveThenDiffMatchesAndAWriteShowsExactlyThatItem) {
     EXPECT_TRUE(partial.out.contains("PLANT.AREA.NAME"));
 
     EXPECT_STATUS(RunCli(Args({"settings", "diff", "PLC1"}) << FilePath("missing.cfg")), 2);
+    EXPECT_STATUS(RunCli(Args({"settings", "save", "PLC1"}) << FilePath("no/such/dir/a.cfg")), 2);
+    EXPECT_STATUS(RunCli(Args({"settings", "report", "PLC1"}) << FilePath("no/such/dir/a.txt")), 2);
 
     const QString report = FilePath("plc1.txt");
     EXPECT_STATUS(RunCli(Args({"settings", "report", "PLC1", "--decimals", "3"}) << report), 0);
@@ -295,6 +298,18 @@ TEST_F(CliProcessTest, WatchWritesWellFormedCsvWithIncreasingTimes) {
     }
 }
 
+TEST_F(CliProcessTest, WatchOfAnItemWithoutHotLinkIsARefusal) {
+    const QString csv = FilePath("watch.csv");
+    CliResult result = RunCli(Args({"watch", "PLC2", "Service: Motor.Current", "No.Such.Item",
+                                    "--duration", "1", "--output"})
+                              << csv);
+    EXPECT_STATUS(result, 1);
+    EXPECT_TRUE(result.err.contains("NO.SUCH.ITEM"));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().startsWith("time,Service: Motor.Current,No.Such.Item\n"));
+}
+
 TEST_F(CliProcessTest, WatchEndsCleanlyOnInterrupt) {
     const QString csv = FilePath("watch.csv");
     QProcess process;
@@ -362,6 +377,12 @@ TEST_F(CliProcessTest, BackupSavesEveryControl) {
     QFile plc2(folder + "/PLC2.cfg");
     ASSERT_TRUE(plc2.open(QIODevice::ReadOnly));
     EXPECT_EQ(plc2.readAll(), "SERVICE: MOTOR.SPEED\t1500\r\n");
+
+    // A file where the folder should be.
+    QFile blocker(FilePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_STATUS(RunCli(Args({"backup"}) << FilePath("blocked")), 2);
 }
 
 TEST_F(CliProcessTest, DownloadRunsTheScriptOnlyWhenAnswered) {
