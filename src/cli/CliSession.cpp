@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include "cli/CliCommand.h"
+#include "ddelink/ExeMod.h"
 #include "ddelink/Synchronizer.h"
 #include "model/KIDuxlaneControl.h"
+#include "model/KIServer.h"
 #include "model/OVServer.h"
 
 namespace orvane::cli {
@@ -21,6 +23,10 @@ namespace {
 
 // How often a wait looks at its condition when no event wakes it.
 constexpr int kWaitSliceMs = 20;
+
+// How long the topics' ends are given to reach the server before it is asked
+// whether other clients use it.
+constexpr int kReleasePauseMs = 200;
 
 const char* const kNotConnected = "Control has not been connected.";
 
@@ -92,6 +98,15 @@ CliSession::CliSession(double serverTimeoutS)
 }
 
 CliSession::~CliSession() {
+    if (m_server->Server()->Launcher()->ProcessId() != 0) {
+        // A server program started here is closed when no other client is
+        // left, which it is asked right after the controls give their topics
+        // back: let it see them end first.
+        for (TKIDuxlaneControl* control : m_server->Controls()) {
+            control->SetServer(nullptr);
+        }
+        WaitUntil([] { return false; }, kReleasePauseMs);
+    }
     m_server->SetOnDdeMessage(TServerMessageEvent());
     m_server->SetOnTerminate(TServerEvent());
     m_server.reset();

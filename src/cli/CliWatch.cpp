@@ -4,9 +4,11 @@
 // whole and flushed, so the file is complete whenever the command ends
 // (Ctrl+C, --duration, a lost server).
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -40,15 +42,21 @@ public:
         g_stopRequested = 0;
         m_oldInt = std::signal(SIGINT, RequestStop);
         m_oldTerm = std::signal(SIGTERM, RequestStop);
+        // A reader that goes away (| head) ends the watch through the failed
+        // write, not by killing the process with the server it may have
+        // started.
+        m_oldPipe = std::signal(SIGPIPE, SIG_IGN);
     }
     ~StopSignals() {
         std::signal(SIGINT, m_oldInt);
         std::signal(SIGTERM, m_oldTerm);
+        std::signal(SIGPIPE, m_oldPipe);
     }
 
 private:
     void (*m_oldInt)(int);
     void (*m_oldTerm)(int);
+    void (*m_oldPipe)(int);
 };
 
 // Where the rows go: a file or stdout.
@@ -63,18 +71,29 @@ public:
             }
         }
     }
-    // False when the file could not be written (a full disk).
+    // False when the file could not be written (a full disk) or the reader
+    // of stdout has gone (ReaderGone()).
     bool Write(const QByteArray& bytes) {
         if (!m_file.isOpen()) {
+            errno = 0;
             m_out.Raw(bytes);
-            return std::ferror(m_out.Stream()) == 0;
+            if (std::ferror(m_out.Stream()) != 0) {
+                m_readerGone = errno == EPIPE;
+                return false;
+            }
+            return true;
         }
         return m_file.write(bytes) == bytes.size() && m_file.flush();
     }
-    QString ErrorString() const { return m_file.errorString(); }
+    QString ErrorString() const {
+        return m_file.isOpen() ? m_file.errorString()
+                               : QString::fromLocal8Bit(std::strerror(errno));
+    }
+    bool ReaderGone() const { return m_readerGone; }
 
 private:
     Output& m_out;
+    bool m_readerGone = false;
     QFile m_file;
 };
 
@@ -212,6 +231,9 @@ int RunWatch(const Invocation& invocation, CliSession& session, Output& out) {
         writeFailed = true;
     }
     watcher.Stop();
+    if (sink.ReaderGone()) {
+        return kExitOk; // whoever read the rows has all they wanted
+    }
     Message(QStringLiteral("watch: %1 rows, %2 values received in %3 s")
                 .arg(watcher.Rows())
                 .arg(watcher.Received())

@@ -20,6 +20,7 @@
 #include "SimServer.h"
 #include "TestEnvironment.h"
 #include "platform/Registry.h"
+#include "platform/WindowClass.h"
 
 namespace orvane::test {
 namespace {
@@ -474,6 +475,51 @@ TEST_F(CliEndingServerTest, LostServerEndsWatchWithACompleteFile) {
     const QByteArray text = file.readAll();
     EXPECT_TRUE(text.startsWith("time,Service: Loop.Actual\n"));
     EXPECT_TRUE(text.endsWith('\n'));
+}
+
+// A server that knows no controls asks for a network file, as the program
+// does; --network answers.
+TEST(CliEmptyServerTest, NetworkFileIsGivenByTheOption) {
+    RegisterServer(serverExecutable());
+    SimServer sim;
+    ASSERT_TRUE(sim.start()) << sim.errorString().toStdString();
+    CliResult empty = RunCli(Args({"controls", "--server-timeout", "10"}));
+    EXPECT_STATUS(empty, 3);
+    EXPECT_TRUE(empty.err.contains("--network FILE"));
+
+    const QString network = sim.writeNetwork(SimServer::kSmallNetwork);
+    CliResult given = RunCli(Args({"controls", "--network"}) << network);
+    EXPECT_STATUS(given, 0);
+    EXPECT_TRUE(given.out.contains("PLC1"));
+    EXPECT_TRUE(given.out.contains("PLC2"));
+}
+
+// A server program that the tool started is closed again when it ends, also
+// after a watch (whose hot links end just before).
+TEST(CliStartedServerTest, ServerStartedByTheToolIsClosedAtTheEnd) {
+    RegisterServer(serverExecutable());
+    const auto serverWindow = [] { return FindWindow("Duxlane Server", nullptr); };
+    ASSERT_EQ(serverWindow(), 0u);
+    QTemporaryDir dir;
+    for (const QStringList& arguments :
+         {Args({"read", "BOILER_1", "Service: Drum.Pressure"}),
+          Args({"watch", "BOILER_1", "Service: Drum.Pressure", "--duration", "1", "--output"})
+              << dir.filePath("w.csv")}) {
+        CliResult result = RunCli(arguments);
+        EXPECT_STATUS(result, 0);
+        QElapsedTimer clock;
+        clock.start();
+        while (serverWindow() != 0 && clock.elapsed() < 15000) {
+            QThread::msleep(50);
+        }
+        const HWND left = serverWindow();
+        EXPECT_EQ(left, 0u) << arguments.first().toStdString() << " left the server running";
+        if (left != 0) {
+            std::uint32_t pid = 0;
+            GetWindowThreadProcessId(left, &pid);
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    }
 }
 
 // No server answers and the registered one cannot be started.
