@@ -430,7 +430,29 @@ TEST_F(CliProcessTest, UsageHelpAndCompletion) {
     EXPECT_TRUE(usage.out.contains("settings diff"));
     CliResult completion = RunCli(Args({"completion", "bash"}));
     EXPECT_STATUS(completion, 0);
-    EXPECT_TRUE(completion.out.contains("complete -F"));
+
+    // The script completes in a real bash.
+    const QString script = FilePath("orvane-cli.bash");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(completion.out.toUtf8());
+    file.close();
+    const auto complete = [&script](const QString& words, int cword) {
+        QProcess bash;
+        bash.start(QStringLiteral("bash"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("source '%1'; COMP_WORDS=(%2); COMP_CWORD=%3; _orvane_cli; "
+                                   "echo \"${COMPREPLY[*]}\"")
+                        .arg(script, words)
+                        .arg(cword)});
+        bash.waitForFinished(10000);
+        return QString::fromUtf8(bash.readAllStandardOutput()).trimmed();
+    };
+    EXPECT_EQ(complete("orvane-cli sett", 1), "settings");
+    EXPECT_EQ(complete("orvane-cli settings l", 2), "load");
+    EXPECT_EQ(complete("orvane-cli watch PLC1 --int", 3), "--interval");
+    EXPECT_EQ(complete("orvane-cli settings load PLC1 --ye", 4), "--yes --yes-to-all");
+    EXPECT_EQ(complete("orvane-cli read PLC1 --ye", 3), ""); // read asks nothing
 }
 
 // A server that does not answer one item: the read ends in time with status 3.
