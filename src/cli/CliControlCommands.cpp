@@ -3,6 +3,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLocale>
 
 #include "cli/CliCommand.h"
 #include "cli/CliDialogService.h"
@@ -71,6 +72,32 @@ bool ListContains(const QStringList& list, const QString& name) {
         }
     }
     return false;
+}
+
+// Why a number is not written, as the program's editors tell it before they
+// write: outside the item's limits. Empty when the value is within them or
+// the item has no numeric limits; the control judges everything else.
+QString OutsideLimits(const QString& value, const QString& name, TKIDuxlaneItem* item) {
+    const ItemDataType type = item->DataType();
+    if (type != vdtInteger && type != vdtReal) {
+        return QString();
+    }
+    bool okValue = false;
+    bool okMin = false;
+    bool okMax = false;
+    QString normal = value.trimmed();
+    normal.replace(QLatin1Char(','), QLatin1Char('.'));
+    const double number = QLocale::c().toDouble(normal, &okValue);
+    const double minimum = QLocale::c().toDouble(item->MinValue().toString(), &okMin);
+    const double maximum = QLocale::c().toDouble(item->MaxValue().toString(), &okMax);
+    if (!okValue || !okMin || !okMax || maximum <= minimum) {
+        return QString();
+    }
+    if (number < minimum || number > maximum) {
+        return QStringLiteral("%1 is outside the limits of %2 (%3 to %4).")
+            .arg(value, name, item->MinValue().toString(), item->MaxValue().toString());
+    }
+    return QString();
 }
 
 // The end of a reset the tool waits for. Kept for the life of the process:
@@ -219,6 +246,12 @@ int RunWrite(const Invocation& invocation, CliSession& session, Output& out) {
                            QStringLiteral("Error: %1 is a configure variable: control %2 must be "
                                           "in I\\O lock before it is written.")
                                .arg(name, control->Identifier()));
+        }
+    }
+    if (TKIDuxlaneItem* duxlane = item.Duxlane()) {
+        const QString outside = OutsideLimits(value, name, duxlane);
+        if (!outside.isEmpty()) {
+            throw CliError(kExitDifference, QStringLiteral("Error: ") + outside);
         }
     }
     if (value.size() > kPokeBufferChars) {

@@ -10,11 +10,11 @@
 #include "cli/CliRun.h"
 
 int main(int argc, char** argv) {
-    // Results and messages only: the libraries' progress logging (and that of
-    // a server program started from here, which inherits the setting) stays
-    // off unless asked for.
+    // Results and messages only: the libraries' logging (and that of a server
+    // program started from here, which inherits the setting) stays off unless
+    // asked for; whatever the engineer must know arrives as a message.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
-        qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false");
+        qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false\norvane.*.warning=false");
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-cli"));
