@@ -72,8 +72,9 @@ std::vector<CommandInfo> BuildCommands() {
          {json},
          QStringLiteral("Write one value, confirmed by reading it back."),
          QStringLiteral("Writes VALUE to ITEM of CONTROL and reads it back. A monitor variable "
-                        "is never written, and a configure variable only while the control's "
-                        "I/O is locked. Exit status 1 when the control refuses the value.")},
+                        "is never written, a configure variable only while the control's I/O "
+                        "is locked, and a number only within the item's limits. Exit status 1 "
+                        "when the value is refused.")},
         {QStringLiteral("watch"),
          QStringLiteral("CONTROL ITEM..."),
          2,
