@@ -383,16 +383,37 @@ QString UsageText() {
     for (const QString& name : kGlobal) {
         text += OptionLine(*FindOption(name));
     }
-    text += QStringLiteral("  -h, --help               This help; orvane-cli help COMMAND "
-                           "explains a command.\n  --version                The version.\n\n");
+    text += QStringLiteral("  -h, --help").leftJustified(24) +
+            QStringLiteral(" This help; orvane-cli help COMMAND explains a command.\n") +
+            QStringLiteral("  --version").leftJustified(24) + QStringLiteral(" The version.\n\n");
     text += QLatin1String(kStatusText);
     text += QStringLiteral("\nMessages go to stderr, results to stdout.\n");
     return text;
 }
 
+namespace {
+
+// The text broken into lines of at most kHelpWidth characters at blanks.
+QString Wrapped(const QString& text) {
+    constexpr int kHelpWidth = 78;
+    QString result;
+    QString line;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > kHelpWidth) {
+            result += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return result + line + QLatin1Char('\n');
+}
+
+} // namespace
+
 QString CommandHelpText(const CommandInfo& command) {
-    QString text = QStringLiteral("Usage: orvane-cli %1 %2\n\n%3\n")
-                       .arg(command.name, command.arguments, command.help);
+    QString text =
+        QStringLiteral("Usage: orvane-cli %1 %2\n\n").arg(command.name, command.arguments) +
+        Wrapped(command.help);
     QStringList options = command.options;
     if (command.name != QLatin1String("help") && command.name != QLatin1String("completion")) {
         options += kGlobal;
