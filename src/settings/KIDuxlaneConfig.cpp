@@ -4,6 +4,7 @@
 #include <exception>
 #include <thread>
 
+#include <QApplication>
 #include <QFile>
 #include <QSaveFile>
 
@@ -60,15 +61,37 @@ private:
 };
 
 // The progress window of one operation, freed when the operation ends however
-// it ends.
+// it ends. A process without a widget application (the command-line tool)
+// runs the same operations without a window.
 class TKIDuxlaneConfig::ProgressScope {
 public:
-    explicit ProgressScope(TKIDuxlaneConfig& engine)
-        : m_engine(engine), m_window(std::make_unique<TKConfigProgress>()) {
+    explicit ProgressScope(TKIDuxlaneConfig& engine) : m_engine(engine) {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+            m_window = std::make_unique<TKConfigProgress>();
+        }
         m_engine.m_progress = m_window.get();
     }
     ~ProgressScope() { m_engine.m_progress = nullptr; }
-    TKConfigProgress* operator->() const { return m_window.get(); }
+    void InitProgress(int maximum, const QString& fileName) {
+        if (m_window) {
+            m_window->InitProgress(maximum, fileName);
+        }
+    }
+    void InitProgress(int maximum, const QString& fileName, const QString& caption) {
+        if (m_window) {
+            m_window->InitProgress(maximum, fileName, caption);
+        }
+    }
+    void ShowCentred() {
+        if (m_window) {
+            m_window->ShowCentred();
+        }
+    }
+    void Step() {
+        if (m_window) {
+            m_window->Step();
+        }
+    }
 
 private:
     TKIDuxlaneConfig& m_engine;
@@ -185,11 +208,11 @@ void TKIDuxlaneConfig::WriteItems(const QString& fileName, const QString& status
         const QStringList names = m_device->GetMutableItemList();
         ProgressScope progress(*this);
         if (caption.isEmpty()) {
-            progress->InitProgress(static_cast<int>(names.size()), FileTitle());
+            progress.InitProgress(static_cast<int>(names.size()), FileTitle());
         } else {
-            progress->InitProgress(static_cast<int>(names.size()), FileTitle(), caption);
+            progress.InitProgress(static_cast<int>(names.size()), FileTitle(), caption);
         }
-        progress->ShowCentred();
+        progress.ShowCentred();
         for (const QString& name : names) {
             CheckDevice();
             // The claim stays with the device, which keeps the item (and its
@@ -198,7 +221,7 @@ void TKIDuxlaneConfig::WriteItems(const QString& fileName, const QString& status
             if (!writeTextLine(file, ItemLine(item, report, decimalPlaces))) {
                 break; // commit() reports the write error
             }
-            progress->Step();
+            progress.Step();
         }
     }
     if (!file.commit()) {
@@ -258,8 +281,8 @@ void TKIDuxlaneConfig::LoadFromFile(const QString& fileName) {
     }
 
     ProgressScope progress(*this);
-    progress->InitProgress(static_cast<int>(lines.size()) + 2, FileTitle());
-    progress->ShowCentred();
+    progress.InitProgress(static_cast<int>(lines.size()) + 2, FileTitle());
+    progress.ShowCentred();
     StatusScope statusScope(*this, kConfiguringStatus);
     m_device->Shutdown();
 
@@ -298,14 +321,14 @@ void TKIDuxlaneConfig::LoadFromFile(const QString& fileName) {
             std::this_thread::sleep_for(std::chrono::milliseconds(g_itemPauseMs));
         }
         releaseClaim();
-        progress->Step();
+        progress.Step();
     }
 
     CheckDevice();
     m_device->SaveValues();
-    progress->Step();
+    progress.Step();
     statusScope.Restore();
-    progress->Step();
+    progress.Step();
 }
 
 } // namespace orvane
