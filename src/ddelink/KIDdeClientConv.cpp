@@ -239,9 +239,16 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QByteArray& value) {
     const HDDEDATA ok = DdeClientTransaction(
         reinterpret_cast<LPBYTE>(data.data()), static_cast<DWORD>(data.size()), m_conversation,
         handle, CF_TEXT, XTYP_POKE, kPokeWaitTimeoutMs, &result);
-    const QString text = ok == 0 ? manager->LastErrorText() : QString();
+    const UINT code = ok == 0 ? DdeGetLastError(manager->Instance()) : DMLERR_NO_ERROR;
     DdeFreeStringHandle(manager->Instance(), handle);
     if (ok == 0) {
+        const QString text = DdeErrorText(code);
+        if (code == DMLERR_SERVER_DIED || code == DMLERR_NO_CONV_ESTABLISHED) {
+            // The partner has gone: the conversation says so at once, not
+            // only once the event loop brings the disconnect, so that callers
+            // between two waits stop instead of writing into nothing.
+            MarkDisconnected();
+        }
         throw EDdeError(text);
     }
 }

@@ -84,7 +84,9 @@ public:
     // Asynchronous poke of a text; the callback gets no value on success.
     void Poke(const QString& item, const QByteArray& value, const TDdeDataEvent& callback);
     void Poke(const QString& item, const QString& value, const TDdeDataEvent& callback);
-    // Synchronous poke (kPokeWaitTimeoutMs); raises EDdeError on failure.
+    // Synchronous poke (kPokeWaitTimeoutMs); raises EDdeError on failure. A
+    // failure because the partner has gone marks the conversation
+    // disconnected at once (OnDisconnect fires).
     void PokeWait(const QString& item, const QByteArray& value);
     void PokeWait(const QString& item, const QString& value);
     // Asynchronous execute of a command text. The callback gets (null, null)

@@ -292,7 +292,9 @@ const FaultRow kRows[] = {
          TKIItem* item = t.Control("PUMP1")->AcquireItem("Service: Speed.Gain");
          // As a crash would end it.
          ::kill(static_cast<pid_t>(t.ServerPid()), SIGKILL);
-         if (!WaitUntil([&] { return t.observed.terminated > 0; }, kBoundMs)) {
+         TKIDdeClientConv* conversation = t.Control("PUMP1")->Conversation();
+         if (!WaitUntil([&] { return t.observed.terminated > 0 && !conversation->IsConnected(); },
+                        kBoundMs)) {
              return QStringLiteral("<the lost server was not noticed>");
          }
          const QString read = FailureOf([&] { item->Value(); });
