@@ -34,6 +34,7 @@
 
 #include "ddelink/DdeNotify.h"
 #include "platform/Delegate.h"
+#include "platform/Lifetime.h"
 #include "platform/Object.h"
 #include "platform/ddeml.h"
 
@@ -102,6 +103,10 @@ public:
     int PendingCount() const { return m_pending.Count(); }
     int AdviseCount() const { return m_advise.Count(); }
 
+    // Ends when the conversation is destroyed; delegates to it and reports
+    // that run the event loop check it.
+    const Lifetime& lifetime() const { return m_lifetime; }
+
     const TDdeConvEvent& OnConnect() const { return m_onConnect; }
     void SetOnConnect(const TDdeConvEvent& handler) { m_onConnect = handler; }
     const TDdeConvEvent& OnDisconnect() const { return m_onDisconnect; }
@@ -142,6 +147,7 @@ private:
     HCONV m_tableHandle = 0;
     DWORD m_instance = 0;             // of the string handles below and above
     std::vector<HSZ> m_adviseHandles; // item handles held for running advises
+    Lifetime m_lifetime;              // last: ends first
 };
 
 } // namespace orvane

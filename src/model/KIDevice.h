@@ -27,6 +27,7 @@
 #include "platform/Component.h"
 #include "platform/Delegate.h"
 #include "platform/Object.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -121,8 +122,12 @@ public:
     // The ASCII upper-casing of item names (a-z only).
     static QString UpperCaseName(const QString& name);
 
-    // Test hook: the pause of DisconnectItems (kDisconnectItemsSleepMs).
-    static void SetDisconnectItemsSleepMsForTesting(int ms);
+    // The pause of DisconnectItems.
+    struct Timing {
+        int disconnectItemsSleepMs = kDisconnectItemsSleepMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 protected:
     // Creates the item for a new name; TKIDuxlaneControl makes TKIDuxlaneItem.
@@ -134,7 +139,7 @@ protected:
 
 private:
     const QStringList& ReadList(const char* item, QStringList& list, bool& loaded);
-    void ListReceived(const char* value, EDdeError* error);
+    void ListReceived(const char* value, std::unique_ptr<EDdeError> error);
     // Stops the items' hot links on the current conversation (they restart
     // with the next one).
     void DisconnectItemsFrom();

@@ -17,8 +17,6 @@ namespace orvane {
 
 namespace {
 
-TKIDuxlaneControl::Timing g_timing;
-
 const QString kActiveText = QStringLiteral("Active.");
 
 // What each command sends, waits for and shows.
@@ -74,8 +72,8 @@ const CommandInfo& Info(TKIDuxlaneControl::Command command) {
 TKIDuxlaneControl::TKIDuxlaneControl(TComponent* owner)
     : TKIDevice(owner), m_commandSynchronizer(std::make_shared<Synchronizer>()),
       m_requestSynchronizer(std::make_unique<Synchronizer>()) {
-    m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
-    m_resetTimer.setInterval(g_timing.resetPollIntervalMs);
+    m_confirmTimer.setInterval(timing().confirmIntervalMs);
+    m_resetTimer.setInterval(timing().resetPollIntervalMs);
     m_confirmTimer.callOnTimeout([this] { ConfirmTick(); });
     m_resetTimer.callOnTimeout([this] { ResetTick(); });
 }
@@ -84,14 +82,6 @@ TKIDuxlaneControl::~TKIDuxlaneControl() {
     m_confirmTimer.stop();
     m_resetTimer.stop();
     StopResultLink();
-}
-
-void TKIDuxlaneControl::SetTimingForTesting(const Timing& timing) {
-    g_timing = timing;
-}
-
-TKIDuxlaneControl::Timing TKIDuxlaneControl::CurrentTiming() {
-    return g_timing;
 }
 
 std::unique_ptr<TKIItem> TKIDuxlaneControl::CreateItem(const QString& upperName) {
@@ -107,7 +97,7 @@ void TKIDuxlaneControl::Connected(TKIDdeClientConv* conversation) {
     }
     SetConversation(conversation);
     m_confirmAttemptsLeft = kConfirmAttempts;
-    m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
+    m_confirmTimer.setInterval(timing().confirmIntervalMs);
     m_confirmTimer.start();
 }
 
@@ -177,10 +167,10 @@ QString TKIDuxlaneControl::RequestItem(const char* item, const QString& failureT
     return m_replyText;
 }
 
-void TKIDuxlaneControl::ReplyReceived(const char* value, EDdeError* error) {
+void TKIDuxlaneControl::ReplyReceived(const char* value, std::unique_ptr<EDdeError> error) {
     m_requestSynchronizer->CompleteTransaction();
     if (error) {
-        m_replyError.reset(error);
+        m_replyError = std::move(error);
     } else {
         // Kept whole: the identifiers and the status are short, but a longer
         // reply must neither overrun nor be cut without a word.
@@ -396,8 +386,7 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
     return true;
 }
 
-void TKIDuxlaneControl::ResultReceived(const char* value, EDdeError* error) {
-    const std::unique_ptr<EDdeError> owned(error);
+void TKIDuxlaneControl::ResultReceived(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
         qCWarning(lcModel) << "Result link on" << Identifier()
                            << "delivered an error:" << error->what();
@@ -439,7 +428,7 @@ void TKIDuxlaneControl::StopResultLink() {
 void TKIDuxlaneControl::Reset() {
     CheckConnected();
     DisconnectItems();
-    QThread::msleep(static_cast<unsigned long>(std::max(0, g_timing.resetPauseMs)));
+    QThread::msleep(static_cast<unsigned long>(std::max(0, timing().resetPauseMs)));
     try {
         RunCommand(Command::Reset, QString::fromLatin1(duxlane::kResetCommand));
     } catch (...) {
@@ -448,8 +437,8 @@ void TKIDuxlaneControl::Reset() {
         throw;
     }
     m_commandState = kCommandStateResetting;
-    m_resetPollsLeft = g_timing.resetPolls;
-    m_resetTimer.setInterval(g_timing.resetPollIntervalMs);
+    m_resetPollsLeft = timing().resetPolls;
+    m_resetTimer.setInterval(timing().resetPollIntervalMs);
     m_resetTimer.start();
 }
 

@@ -40,6 +40,7 @@
 
 #include "model/KIDevice.h"
 #include "platform/Delegate.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -85,7 +86,7 @@ public:
     };
 
     // Intervals and counts of the timers and pauses; the product uses the
-    // defaults above, tests shorten them with SetTimingForTesting.
+    // defaults above, tests shorten them with a TimingScope.
     struct Timing {
         int confirmIntervalMs = kConfirmIntervalMs;
         int resetPollIntervalMs = kResetPollIntervalMs;
@@ -160,10 +161,8 @@ public:
     // point value".
     static double ResultToNumber(const QString& resultText);
 
-    // Test hook: timings of every control from now on (the defaults in the
-    // product).
-    static void SetTimingForTesting(const Timing& timing);
-    static Timing CurrentTiming();
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 protected:
     std::unique_ptr<TKIItem> CreateItem(const QString& upperName) override;
@@ -171,12 +170,12 @@ protected:
 private:
     void CheckConnected() const;
     QString RequestItem(const char* item, const QString& failureText);
-    void ReplyReceived(const char* value, EDdeError* error);
+    void ReplyReceived(const char* value, std::unique_ptr<EDdeError> error);
     // Execute, wait, judge: returns the result as a number or raises.
     double RunCommand(Command command, const QString& executeText);
     // Starts the result link and waits; false when the wait timed out.
     bool AwaitResult(const QString& resultItem, Synchronizer& synchronizer);
-    void ResultReceived(const char* value, EDdeError* error);
+    void ResultReceived(const char* value, std::unique_ptr<EDdeError> error);
     void StopResultLink();
     void ConfirmTick();
     void ResetTick();

@@ -91,7 +91,7 @@ public:
 private:
     void FetchAttributes();
     void UseDefaultAttributes();
-    void AttributesReceived(const char* value, EDdeError* error);
+    void AttributesReceived(const char* value, std::unique_ptr<EDdeError> error);
 
     orvane::ItemClassType m_classType = vctUnassigned;
     ItemDataType m_dataType = vdtUnassigned;

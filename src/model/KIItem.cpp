@@ -19,9 +19,6 @@ TKIItem::TKIItem(const QString& name)
     : TComponent(nullptr), m_name(name), m_synchronizer(std::make_unique<Synchronizer>()) {}
 
 TKIItem::~TKIItem() {
-    if (m_deathFlag) {
-        *m_deathFlag = true;
-    }
     if (m_advised && m_conversation) {
         try {
             m_conversation->StopAdvise(m_adviseKey);
@@ -73,9 +70,9 @@ QVariant TKIItem::Value() {
     return m_value;
 }
 
-void TKIItem::ReadCompleted(const char* value, EDdeError* error) {
+void TKIItem::ReadCompleted(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
-        m_replyError.reset(error);
+        m_replyError = std::move(error);
     } else {
         m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
         m_replyArrived = true;
@@ -204,10 +201,9 @@ void TKIItem::StopAdvise() {
     }
 }
 
-void TKIItem::AdviseData(const char* value, EDdeError* error) {
+void TKIItem::AdviseData(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
-        const std::unique_ptr<EDdeError> owned(error);
-        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << owned->what();
+        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << error->what();
         return;
     }
     m_synchronizer->CompleteTransaction();
@@ -215,19 +211,13 @@ void TKIItem::AdviseData(const char* value, EDdeError* error) {
     m_valueReceived = true;
     // A subscriber may unsubscribe (or even release the item) while being told.
     const QVarLengthArray<TKIItemEvent, 4> subscribers(m_subscribers.begin(), m_subscribers.end());
-    bool dead = false;
-    bool* outerFlag = m_deathFlag;
-    m_deathFlag = &dead;
+    const LifeToken alive = lifetime().token();
     for (const TKIItemEvent& handler : subscribers) {
         handler(this);
-        if (dead) {
-            if (outerFlag) {
-                *outerFlag = true;
-            }
+        if (alive.expired()) {
             return;
         }
     }
-    m_deathFlag = outerFlag;
 }
 
 void TKIItem::Connect(TKIDdeClientConv* conversation) {

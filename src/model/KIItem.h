@@ -107,8 +107,8 @@ protected:
 private:
     void StartAdvise();
     void StopAdvise();
-    void AdviseData(const char* value, EDdeError* error);
-    void ReadCompleted(const char* value, EDdeError* error);
+    void AdviseData(const char* value, std::unique_ptr<EDdeError> error);
+    void ReadCompleted(const char* value, std::unique_ptr<EDdeError> error);
     QByteArray PokeText(const QVariant& value) const;
 
     QString m_name;
@@ -124,9 +124,6 @@ private:
     QString m_replyText;
     bool m_replyArrived = false;
     std::unique_ptr<EDdeError> m_replyError;
-    // Set while subscribers are being called, so that a subscriber that frees
-    // the item is noticed.
-    bool* m_deathFlag = nullptr;
 };
 
 } // namespace orvane

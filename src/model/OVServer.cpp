@@ -9,18 +9,6 @@
 
 namespace orvane {
 
-namespace {
-
-int g_topicReasks = kTopicReasks;
-int g_topicReaskIntervalMs = kTopicReaskIntervalMs;
-
-} // namespace
-
-void TServer::SetTopicReaskTimingForTesting(int reasks, int intervalMs) {
-    g_topicReasks = reasks;
-    g_topicReaskIntervalMs = intervalMs;
-}
-
 TServer::TServer() : m_server(std::make_unique<TKIServer>()) {
     m_server->SetOnDdeError(TKIDdeErrorEvent(this, &TServer::DdeError));
 }
@@ -111,8 +99,9 @@ void TServer::ServerConnected(TKIServer*) {
             FinishConnecting();
             return;
         }
-        for (int i = 0; topics.isEmpty() && i < g_topicReasks; ++i) {
-            QThread::msleep(static_cast<unsigned long>(std::max(0, g_topicReaskIntervalMs)));
+        const Timing reask = timing();
+        for (int i = 0; topics.isEmpty() && i < reask.topicReasks; ++i) {
+            QThread::msleep(static_cast<unsigned long>(std::max(0, reask.topicReaskIntervalMs)));
             if (!ReadControlTopics(topics)) {
                 FinishConnecting();
                 return;

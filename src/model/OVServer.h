@@ -36,6 +36,7 @@
 
 #include "model/KIDuxlaneControl.h"
 #include "platform/Delegate.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -86,9 +87,13 @@ public:
     // topic and item.
     static QString DdeErrorText(const QString& operation);
 
-    // Test hook: the re-asks after a network file was given (the defaults
-    // kTopicReasks and kTopicReaskIntervalMs in the product).
-    static void SetTopicReaskTimingForTesting(int reasks, int intervalMs);
+    // The re-asks for topics after a network file was given.
+    struct Timing {
+        int topicReasks = kTopicReasks;
+        int topicReaskIntervalMs = kTopicReaskIntervalMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     void ServerConnected(TKIServer* sender);

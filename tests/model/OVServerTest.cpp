@@ -48,13 +48,7 @@ struct ConnectionRecorder {
 
 class ServerConnectionTest : public ModelFixture {
 protected:
-    void SetUp() override {
-        ModelFixture::SetUp();
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 10;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, 50);
-    }
+    void SetUp() override { ModelFixture::SetUp(); }
     void TearDown() override {
         if (m_connection) {
             RememberServerProcess();
@@ -67,9 +61,11 @@ protected:
             m_connection.reset();
         }
         ModelFixture::TearDown();
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, kTopicReaskIntervalMs);
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
     }
+
+    const TKIDuxlaneControl::TimingScope m_controlTiming{{.confirmIntervalMs = 10}};
+    const TServer::TimingScope m_reaskTiming{
+        {.topicReasks = kTopicReasks, .topicReaskIntervalMs = 50}};
 
     void RememberServerProcess() {
         const std::int64_t pid = m_connection->Server()->Launcher()->ProcessId();

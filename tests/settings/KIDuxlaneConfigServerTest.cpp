@@ -164,17 +164,15 @@ private:
 
 class SettingsServerTest : public ::testing::Test {
 protected:
+    // In force from before anything of the test is made until after it is gone.
+    const TKIServer::TimingScope m_serverTiming{{.retryIntervalMs = 50}};
+    const TKIDevice::TimingScope m_deviceTiming{{.disconnectItemsSleepMs = 10}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
+    const TKIDuxlaneControl::TimingScope m_controlTiming{
+        {.confirmIntervalMs = 20, .resetPollIntervalMs = 50, .resetPauseMs = 0}};
+
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        TKIServer::SetRetryIntervalMsForTesting(50);
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(10);
-        Synchronizer::SetTimeoutMsForTesting(20000);
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 20;
-        timing.resetPollIntervalMs = 50;
-        timing.resetPauseMs = 0;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
-
         ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(kNetwork))) << m_sim.errorString().toStdString();
         // The server object looks its program up even when it already runs.
         {
@@ -200,9 +198,6 @@ protected:
         m_controls.clear();
         m_server.reset();
         m_sim.stop();
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
-        TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
     }
 
     // A connected control of the test network, owned by the fixture.
