@@ -205,7 +205,7 @@ public:
         ok = value != nullptr && error == nullptr;
         sync.CompleteTransaction();
     }
-    void Update(const char* value, std::unique_ptr<orvane::EDdeError> error) {
+    void Update(const char* value, std::unique_ptr<orvane::EDdeError> /*error*/) {
         if (value != nullptr) {
             ++updates;
         }

@@ -23,9 +23,6 @@ TOVVariable::TOVVariable(const QString& itemName, const QString& description, in
 }
 
 TOVVariable::~TOVVariable() {
-    // Nothing may reach a variable that is being taken apart (an item's
-    // one-shot attribute listener, a subscription still running).
-    m_lifetime.end();
     try {
         Unadvise();
     } catch (const std::exception& e) {

@@ -480,7 +480,12 @@ void TKIDuxlaneControl::ResetTick() {
             // The windows wait for the reset-done handler: end the polling as a
             // control that did not come back (the state stays 1).
             qCWarning(lcModel) << "Reset polling of" << Identifier() << "failed:" << e.what();
+            const LifeToken alive = lifetime().token();
             showError(e.message());
+            // The control may be freed while the box is open.
+            if (alive.expired()) {
+                return;
+            }
             FinishReset();
             return;
         }

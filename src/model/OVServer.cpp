@@ -147,8 +147,13 @@ void TServer::ControlConnected(TKIDevice*) {
 void TServer::ConnectionLost(TKIServer*) {
     m_server->SetOnDisconnected(TKIServerEvent());
     qCWarning(lcModel) << "Communications with the server have been lost";
+    const LifeToken alive = m_lifetime.token();
     showError(
         QStringLiteral("Communications have been lost and the application will be terminated."));
+    // The program may have closed the connection while the box was open.
+    if (alive.expired()) {
+        return;
+    }
     if (m_onTerminate) {
         m_onTerminate(this);
     }

@@ -36,6 +36,7 @@
 
 #include "model/KIDuxlaneControl.h"
 #include "platform/Delegate.h"
+#include "platform/Lifetime.h"
 #include "platform/Timing.h"
 
 namespace orvane {
@@ -83,6 +84,10 @@ public:
     const TServerEvent& OnTerminate() const { return m_onTerminate; }
     void SetOnTerminate(const TServerEvent& handler) { m_onTerminate = handler; }
 
+    // Ends when the connection object is destroyed (it may be, inside one of
+    // its own message boxes).
+    const Lifetime& lifetime() const { return m_lifetime; }
+
     // The text of a failed DDE operation ("Request", "Poke", ...), without
     // topic and item.
     static QString DdeErrorText(const QString& operation);
@@ -111,6 +116,7 @@ private:
     int m_connectedCount = 0;
     TServerMessageEvent m_onDdeMessage;
     TServerEvent m_onTerminate;
+    Lifetime m_lifetime; // last: ends first
 };
 
 } // namespace orvane

@@ -2,8 +2,8 @@
 
 // An event handler in the form the component model uses: a method of a
 // receiving object. Two delegates are equal when they name the same method of
-// the same object (of the same life), so a component can tell that a handler
-// is already set. An empty delegate is false and calling it does nothing.
+// the same object, so a component can tell that a handler is already set. An empty delegate is
+// false and calling it does nothing.
 //
 // Receivers that may go away: a delegate made for a receiver that offers a
 // lifetime() (every component does, see platform/Lifetime.h) carries a token of
@@ -103,9 +103,9 @@ public:
     }
 
     friend bool operator==(const Delegate& a, const Delegate& b) {
-        return a.m_object == b.m_object && a.m_thunk == b.m_thunk && a.m_method == b.m_method &&
-               a.m_guarded == b.m_guarded && !a.m_guard.owner_before(b.m_guard) &&
-               !b.m_guard.owner_before(a.m_guard);
+        // The guard is left out: a handler made while its receiver is being
+        // taken apart (to unsubscribe it) still finds the one made before.
+        return a.m_object == b.m_object && a.m_thunk == b.m_thunk && a.m_method == b.m_method;
     }
 
 private:

@@ -63,7 +63,7 @@ TEST(Synchronizer, RefusesASecondTransactionWhileBusy) {
     sync.WaitForCompletion();
     EXPECT_TRUE(sync.IsIdle());
     EXPECT_FALSE(sync.TimedOut());
-    EXPECT_EQ(Synchronizer::TimeoutMs(), kSynchronizerTimeoutMs);
+    EXPECT_EQ(Synchronizer::timing().timeoutMs, kSynchronizerTimeoutMs);
 }
 
 TEST(Synchronizer, TimeOutRaisesAndLeavesItBusyUntilALateCompletion) {

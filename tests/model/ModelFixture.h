@@ -19,11 +19,10 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedDialogService.h"
-
-namespace orvane {
-class TKIServer;
-class TKIDevice;
-} // namespace orvane
+#include "ddelink/ExeMod.h"
+#include "ddelink/Synchronizer.h"
+#include "model/KIDevice.h"
+#include "model/KIServer.h"
 
 namespace orvane::test {
 

@@ -200,5 +200,26 @@ TEST_F(ServerConnectionTest, LostServerIsReportedOnceThenTerminates) {
     EXPECT_EQ(m_dialogs.messages().size(), 1u);
 }
 
+TEST_F(ServerConnectionTest, ConnectionFreedWhileTheLostBoxIsOpenIsNotTouchedAfterwards) {
+    SetServerSwitch("DUXLANE_NETWORK", WriteNetwork(ThreeControls()).toLocal8Bit());
+    SetServerSwitch("DUXLANE_EXIT_AFTER_MS", "1500");
+    ASSERT_TRUE(ConnectAndWait());
+    // The main window closes while the box is up and frees the connection,
+    // its server object and DDE instance with it (under ASan any later touch
+    // of them fails the test).
+    m_dialogs
+        .answerMessage(
+            mrOk,
+            QStringLiteral("Communications have been lost and the application will be terminated."))
+        .whileShown([this] {
+            RememberServerProcess();
+            m_connection.reset();
+        });
+    ASSERT_TRUE(WaitUntil([this] { return m_connection == nullptr; }));
+    PumpFor(200);
+    EXPECT_EQ(m_recorder.terminated, 0);
+    EXPECT_EQ(m_dialogs.messages().size(), 1u);
+}
+
 } // namespace
 } // namespace orvane::test
