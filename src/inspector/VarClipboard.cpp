@@ -18,7 +18,7 @@ TVariableClipboard::~TVariableClipboard() {
 void TVariableClipboard::Add(const QString& itemName, const QString& description,
                              TKIDevice* device) {
     // Every entry names its control (the grid copies rows of a sheet).
-    ORVANE_ASSERT(device != nullptr, return);
+    ORVANE_ASSERT(device != nullptr, return );
     watch(device);
     m_entries.push_back(TVCEntry{device, itemName, description});
     changed();

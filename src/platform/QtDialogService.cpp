@@ -135,9 +135,9 @@ std::optional<QString> QtDialogService::runFileDialog(const FileDialogRequest& r
             continue;
         }
         if (mustExist && !info.exists()) {
-            QMessageBox::warning(&dialog, caption,
-                                 tr("File not found:\n%1")
-                                     .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+            QMessageBox::warning(
+                &dialog, caption,
+                tr("File not found:\n%1").arg(QDir::toNativeSeparators(info.absoluteFilePath())));
             continue;
         }
         return info.absoluteFilePath();
