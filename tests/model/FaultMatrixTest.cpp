@@ -285,9 +285,17 @@ const FaultRow kRows[] = {
          TKIItem* item = t.Control("PUMP1")->AcquireItem("Service: Speed.Gain");
          // As a crash would end it.
          ::kill(static_cast<pid_t>(t.ServerPid()), SIGKILL);
-         TKIDdeClientConv* conversation = t.Control("PUMP1")->Conversation();
-         if (!WaitUntil([&] { return t.observed.terminated > 0 && !conversation->IsConnected(); },
-                        kBoundMs)) {
+         // Until every conversation has seen the loss (the library reports
+         // them one by one).
+         const auto allLost = [&] {
+             for (TKIDuxlaneControl* control : t.connection->Controls()) {
+                 if (control->Conversation() && control->Conversation()->IsConnected()) {
+                     return false;
+                 }
+             }
+             return t.observed.terminated > 0 && !t.connection->Server()->IsConnected();
+         };
+         if (!WaitUntil(allLost, kBoundMs)) {
              return QStringLiteral("<the lost server was not noticed>");
          }
          const QString read = FailureOf([&] { item->Value(); });
