@@ -201,13 +201,11 @@ protected:
 
 class Client {
 public:
-    void Completed(const char* value, orvane::EDdeError* error) {
-        std::unique_ptr<orvane::EDdeError> owned(error);
-        ok = value != nullptr && owned == nullptr;
+    void Completed(const char* value, std::unique_ptr<orvane::EDdeError> error) {
+        ok = value != nullptr && error == nullptr;
         sync.CompleteTransaction();
     }
-    void Update(const char* value, orvane::EDdeError* error) {
-        delete error;
+    void Update(const char* value, std::unique_ptr<orvane::EDdeError> /*error*/) {
         if (value != nullptr) {
             ++updates;
         }

@@ -62,8 +62,7 @@ struct Counter {
 
 // One synchronous request through the DDE link alone.
 struct RawReader {
-    void Done(const char* value, EDdeError* error) {
-        delete error;
+    void Done(const char* value, std::unique_ptr<EDdeError> /*error*/) {
         ok = value != nullptr;
         sync.CompleteTransaction();
     }

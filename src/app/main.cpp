@@ -5,10 +5,14 @@
 #include <QMainWindow>
 #include <QStatusBar>
 
+#include "platform/QtDialogService.h"
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setOrganizationName(QStringLiteral("Kestova"));
+    // Message boxes and file dialogs of every layer are Qt's from here on.
+    orvane::QtDialogService dialogs;
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Orvane"));

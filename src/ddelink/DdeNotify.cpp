@@ -29,7 +29,7 @@ bool NotifyEventSet::Fire(std::uint32_t key, const char* value, std::unique_ptr<
             const TDdeDataEvent callback = entry->Callback();
             m_entries.Remove(*it);
             delete entry;
-            callback(value, error.release());
+            callback(value, std::move(error));
             return true;
         }
     }
@@ -89,7 +89,7 @@ bool AdviseNotifyEventSet::Fire(std::uint32_t key, const char* value,
     const TNotifyObj* entry = found->second;
     // A copy: the subscriber may stop its own advise and free the entry.
     const TDdeDataEvent callback = entry->Callback();
-    callback(value, error.release());
+    callback(value, std::move(error));
     return true;
 }
 

@@ -24,10 +24,10 @@ class EDdeError;
 // The one callback shape of every DDE completion and advise delivery.
 // value: the received bytes, zero-terminated; null when there is none. It
 // belongs to the caller and is valid only during the call.
-// error: the failure, or null. The receiver takes it over (raises or frees it).
+// error: the failure, or null; the receiver owns it from the call on.
 // Exactly one of the two is given, except after a successful transaction that
 // returns no data, where both are null.
-using TDdeDataEvent = Delegate<const char*, EDdeError*>;
+using TDdeDataEvent = Delegate<const char*, std::unique_ptr<EDdeError>>;
 
 // One registered callback and its key (transaction id or item string handle).
 class TNotifyObj : public TObject {
@@ -54,7 +54,7 @@ public:
     // A callback without code is not registered.
     void Add(std::uint32_t key, const TDdeDataEvent& callback);
     // Unlinks and frees the first entry with the key, then calls it with the
-    // value and the error (which the callback takes over). False when there is
+    // value and the error (handed on to the callback). False when there is
     // no such entry; the error is freed then.
     bool Fire(std::uint32_t key, const char* value, std::unique_ptr<EDdeError> error);
     bool Contains(std::uint32_t key) const;

@@ -10,22 +10,6 @@
 
 namespace orvane {
 
-namespace {
-int g_waitAttempts = kExeWaitAttempts;
-int g_waitIntervalMs = kExeWaitIntervalMs;
-} // namespace
-
-void TExeModule::SetWaitForTesting(int attempts, int intervalMs) {
-    g_waitAttempts = attempts > 0 ? attempts : kExeWaitAttempts;
-    g_waitIntervalMs = intervalMs > 0 ? intervalMs : kExeWaitIntervalMs;
-}
-int TExeModule::WaitAttempts() {
-    return g_waitAttempts;
-}
-int TExeModule::WaitIntervalMs() {
-    return g_waitIntervalMs;
-}
-
 TExeModuleThread::TExeModuleThread(QObject* parent) : QThread(parent) {}
 
 TExeModuleThread::~TExeModuleThread() {
@@ -34,8 +18,9 @@ TExeModuleThread::~TExeModuleThread() {
 }
 
 void TExeModuleThread::run() {
-    const int attempts = TExeModule::WaitAttempts();
-    const int interval = TExeModule::WaitIntervalMs();
+    const TExeModule::Timing timing = TExeModule::timing();
+    const int attempts = timing.waitAttempts;
+    const int interval = timing.waitIntervalMs;
     for (int i = 0; i < attempts && !m_stop; ++i) {
         if (m_process == nullptr || m_process->waitForExit(interval)) {
             Stop();

@@ -34,6 +34,7 @@
 
 #include "platform/Delegate.h"
 #include "platform/Exception.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -102,11 +103,13 @@ public:
     std::uintptr_t FoundServerWindow() const { return m_serverWindow; }
     bool IsWaiting() const { return m_thread->isRunning(); }
 
-    // Test hook: attempts and interval of the wait (kExeWaitAttempts,
-    // kExeWaitIntervalMs in the product); 0 or less restores each default.
-    static void SetWaitForTesting(int attempts, int intervalMs);
-    static int WaitAttempts();
-    static int WaitIntervalMs();
+    // Attempts and interval of the wait for a started program.
+    struct Timing {
+        int waitAttempts = kExeWaitAttempts;
+        int waitIntervalMs = kExeWaitIntervalMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     void ThreadDone();

@@ -35,6 +35,7 @@
 
 #include "ddelink/DdeNotify.h"
 #include "platform/Delegate.h"
+#include "platform/Lifetime.h"
 #include "platform/Object.h"
 #include "platform/ddeml.h"
 
@@ -114,6 +115,10 @@ public:
     int PendingCount() const { return m_pending.Count(); }
     int AdviseCount() const { return m_advise.Count(); }
 
+    // Ends when the conversation is destroyed; delegates to it and reports
+    // that run the event loop check it.
+    const Lifetime& lifetime() const { return m_lifetime; }
+
     const TDdeConvEvent& OnConnect() const { return m_onConnect; }
     void SetOnConnect(const TDdeConvEvent& handler) { m_onConnect = handler; }
     const TDdeConvEvent& OnDisconnect() const { return m_onDisconnect; }
@@ -165,6 +170,7 @@ private:
     // Unanswered hot link starts with a started callback: item handle and
     // transaction, so that stopping the link also drops that callback.
     std::vector<std::pair<HSZ, DWORD>> m_adviseStarts;
+    Lifetime m_lifetime; // last: ends first
 };
 
 } // namespace orvane

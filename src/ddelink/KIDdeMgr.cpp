@@ -15,8 +15,8 @@ namespace orvane {
 
 namespace {
 
-TKIDdeMgr* g_alive = nullptr;   // the manager whose callback is registered
-TKIDdeMgr* g_current = nullptr; // the instance conversations use
+TKIDdeMgr* g_registered = nullptr; // the manager whose callback is registered
+TKIDdeMgr* g_current = nullptr;    // the instance conversations use
 
 } // namespace
 
@@ -82,13 +82,13 @@ private:
 } // namespace
 
 TKIDdeMgr::TKIDdeMgr() {
-    if (g_alive != nullptr) {
+    if (g_registered != nullptr) {
         qCWarning(lcDdeLink) << "a second DDE instance replaces the live one";
     }
-    g_alive = this;
+    g_registered = this;
     if (DdeInitialize(&m_instance, &TKIDdeMgr::DdeCallback, APPCMD_CLIENTONLY, 0) !=
         DMLERR_NO_ERROR) {
-        g_alive = nullptr;
+        g_registered = nullptr;
         throw Exception(QStringLiteral("Error initializing conversation"));
     }
     if (g_current == nullptr) {
@@ -97,8 +97,8 @@ TKIDdeMgr::TKIDdeMgr() {
 }
 
 TKIDdeMgr::~TKIDdeMgr() {
-    if (g_alive == this) {
-        g_alive = nullptr;
+    if (g_registered == this) {
+        g_registered = nullptr;
     }
     if (g_current == this) {
         g_current = nullptr;
@@ -129,7 +129,7 @@ void TKIDdeMgr::SetCurrent(TKIDdeMgr* manager) {
     g_current = manager;
 }
 bool TKIDdeMgr::IsAlive() {
-    return g_alive != nullptr;
+    return g_registered != nullptr;
 }
 
 TKIDdeClientConv* TKIDdeMgr::FindConversation(HCONV conversation) const {
@@ -172,11 +172,12 @@ QString TKIDdeMgr::ItemName(HSZ item) const {
 
 HDDEDATA TKIDdeMgr::DdeCallback(UINT type, UINT format, HCONV conversation, HSZ /*hsz1*/, HSZ hsz2,
                                 HDDEDATA data, ULONG_PTR data1, ULONG_PTR /*data2*/) {
-    if (conversation == 0 || g_alive == nullptr) {
+    if (conversation == 0 || g_registered == nullptr) {
         return 0;
     }
     try {
-        return g_alive->Dispatch(type, format, conversation, hsz2, data, static_cast<DWORD>(data1));
+        return g_registered->Dispatch(type, format, conversation, hsz2, data,
+                                      static_cast<DWORD>(data1));
     } catch (const std::exception& e) {
         // Nothing may escape into the library's dispatch (or the event loop).
         qCWarning(lcDdeLink) << "DDE callback failed:" << e.what();
@@ -256,11 +257,13 @@ void TKIDdeMgr::CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD 
         const QString topic = conversation->TopicName();
         qCDebug(lcDdeLink) << OperationName(type) << "on" << topic << ":" << itemName
                            << "failed:" << errorText;
-        TKIDdeMgr* self = this;
+        const LifeToken self = m_lifetime.token();
+        const LifeToken conversationAlive = conversation->lifetime().token();
         ReportFailure(OperationName(type), topic, itemName);
         // A message box runs the event loop: the instance or the conversation
         // may be gone now.
-        if (g_alive != self || FindConversation(handle) != conversation) {
+        if (self.expired() || conversationAlive.expired() ||
+            FindConversation(handle) != conversation) {
             return;
         }
         if ((type & ~(XTYPF_ACKREQ | XTYPF_NODATA)) == XTYP_ADVSTART) {
@@ -281,11 +284,13 @@ void TKIDdeMgr::CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD 
     if (format != CF_TEXT && format != CF_PRIVATEFIRST) {
         const QString text = QStringLiteral("DDE Error: Unknown format %1: %2")
                                  .arg(conversation->TopicName(), ItemName(item));
-        TKIDdeMgr* self = this;
+        const LifeToken self = m_lifetime.token();
+        const LifeToken conversationAlive = conversation->lifetime().token();
         ShowErrorBox(text);
         // The reply has come and cannot be used: the caller hears it now
         // rather than wait for its time-out.
-        if (g_alive == self && FindConversation(handle) == conversation) {
+        if (!self.expired() && !conversationAlive.expired() &&
+            FindConversation(handle) == conversation) {
             conversation->m_pending.Fire(transaction, nullptr, std::make_unique<EDdeError>(text));
         }
         return;
@@ -304,9 +309,10 @@ void TKIDdeMgr::CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD 
 
 void TKIDdeMgr::PartnerDisconnected(HCONV handle) {
     qCInfo(lcDdeLink) << "partner ended conversation" << handle;
-    TKIDdeMgr* self = this;
+    const LifeToken self = m_lifetime.token();
     FireDisconnect();
-    if (g_alive != self) {
+    // The handler may have freed the server object and this instance with it.
+    if (self.expired()) {
         return;
     }
     if (TKIDdeClientConv* conversation = FindConversation(handle)) {

@@ -7,8 +7,8 @@
 //
 // Lifetime: created once by the server object, which registers it as the
 // current instance (SetCurrent) that every conversation uses; conversations
-// must not outlive it. While it lives the process-wide alive flag is set; the
-// DDE callback ignores everything while the flag is clear.
+// must not outlive it. While it lives it is the registered instance that the
+// DDE callback routes to; without one the callback ignores everything.
 //
 // Thread: main thread only. The DDE callback runs on this thread from the Qt
 // event loop (also inside Synchronizer waits and modal dialogs).
@@ -30,6 +30,7 @@
 
 #include "platform/Delegate.h"
 #include "platform/KContainer.h"
+#include "platform/Lifetime.h"
 #include "platform/ddeml.h"
 
 namespace orvane {
@@ -55,7 +56,7 @@ public:
     // makes itself current when none is; its destruction clears it.
     static TKIDdeMgr* Current();
     static void SetCurrent(TKIDdeMgr* manager);
-    // Whether a manager is alive (the callback's guard).
+    // Whether a manager is registered (alive) for the DDE callback.
     static bool IsAlive();
 
     DWORD Instance() const { return m_instance; }
@@ -71,6 +72,10 @@ public:
 
     // The text of the instance's last error code, read once (reading resets it).
     QString LastErrorText() const;
+
+    // Ends when the manager is destroyed (a handler or a message box may free
+    // it while it reports).
+    const Lifetime& lifetime() const { return m_lifetime; }
 
     // The name of a transaction type in error reports: "Request", "Poke",
     // "Execute", "Start Advise", "Stop Advise"; "?" for any other.
@@ -102,6 +107,7 @@ private:
     mutable TKIDdeClientConv* m_lastConversation = nullptr;
     TDdeMgrEvent m_onDisconnect;
     TDdeErrorEvent m_onDdeError;
+    Lifetime m_lifetime; // last: ends first
 };
 
 } // namespace orvane

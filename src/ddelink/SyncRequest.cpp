@@ -47,7 +47,8 @@ QByteArray TSyncRequest::Run(TKIDdeClientConv* conversation, const QString& item
         throw Exception(QStringLiteral("Control has not been connected."));
     }
     try {
-        m_synchronizer.WaitForCompletion(timeoutMs > 0 ? timeoutMs : Synchronizer::TimeoutMs());
+        m_synchronizer.WaitForCompletion(timeoutMs > 0 ? timeoutMs
+                                                       : Synchronizer::timing().timeoutMs);
     } catch (const SynchronizerException&) {
         qCWarning(lcDdeLink) << "request of" << item << "on" << conversation->TopicName()
                              << "abandoned after its time-out";
@@ -62,9 +63,9 @@ QByteArray TSyncRequest::Run(TKIDdeClientConv* conversation, const QString& item
     return std::move(m_reply);
 }
 
-void TSyncRequest::Received(const char* value, EDdeError* error) {
+void TSyncRequest::Received(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
-        m_error.reset(error);
+        m_error = std::move(error);
     } else if (value) {
         m_reply = m_reader ? m_reader(value) : QByteArray(value);
     }

@@ -63,7 +63,7 @@ private:
     // reader null: a text request.
     QByteArray Run(TKIDdeClientConv* conversation, const QString& item, RawReader reader,
                    int timeoutMs);
-    void Received(const char* value, EDdeError* error);
+    void Received(const char* value, std::unique_ptr<EDdeError> error);
 
     Synchronizer m_synchronizer;
     RawReader m_reader = nullptr;

@@ -9,21 +9,9 @@ namespace orvane {
 
 Q_LOGGING_CATEGORY(lcDdeLink, "orvane.dde")
 
-namespace {
-int g_timeoutMs = kSynchronizerTimeoutMs;
-}
-
-void Synchronizer::SetTimeoutMsForTesting(int ms) {
-    g_timeoutMs = ms > 0 ? ms : kSynchronizerTimeoutMs;
-}
-
-int Synchronizer::TimeoutMs() {
-    return g_timeoutMs;
-}
-
 Synchronizer::Synchronizer() {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(g_timeoutMs);
+    m_timer.setInterval(timing().timeoutMs);
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
         m_timedOut = true;
         m_timer.stop();

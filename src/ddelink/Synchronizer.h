@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include "platform/Exception.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -58,10 +59,12 @@ public:
     bool IsIdle() const { return m_idle; }
     bool TimedOut() const { return m_timedOut; }
 
-    // Test hook: the time-out of every synchronizer created afterwards
-    // (kSynchronizerTimeoutMs in the product). 0 or less restores the default.
-    static void SetTimeoutMsForTesting(int ms);
-    static int TimeoutMs();
+    // The time-out of every synchronizer created while it is in force.
+    struct Timing {
+        int timeoutMs = kSynchronizerTimeoutMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     bool m_timedOut = false;

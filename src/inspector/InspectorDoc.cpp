@@ -3,6 +3,7 @@
 #include "inspector/InspectorLog.h"
 #include "model/KIDevice.h"
 #include "platform/DialogService.h"
+#include "platform/SoftAssert.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {
@@ -52,11 +53,8 @@ TOVVariableList* TInspectorDoc::AddSheet(const QString& name,
 }
 
 TOVVariableList* TInspectorDoc::RemoveSheet(int index) {
-    if (index < 0 || index >= SheetCount() || SheetCount() < 2) {
-        qCWarning(lcInspector) << "RemoveSheet: sheet" << index << "of" << SheetCount()
-                               << "cannot be removed";
-        return m_currentSheet;
-    }
+    // The window never removes the only sheet.
+    ORVANE_ASSERT(index >= 0 && index < SheetCount() && SheetCount() >= 2, return m_currentSheet);
     // The neighbour is shown first, so the sheet leaves unadvised.
     SelectSheet(index > 0 ? index - 1 : 1);
     m_sheets.erase(m_sheets.begin() + index);
@@ -66,10 +64,7 @@ TOVVariableList* TInspectorDoc::RemoveSheet(int index) {
 
 TOVVariableList* TInspectorDoc::SelectSheet(int index) {
     TOVVariableList* const sheet = Sheet(index);
-    if (sheet == nullptr) {
-        qCWarning(lcInspector) << "SelectSheet: no sheet" << index;
-        return m_currentSheet;
-    }
+    ORVANE_ASSERT(sheet != nullptr, return m_currentSheet);
     if (m_currentSheet != nullptr) {
         m_currentSheet->UnadviseAll();
     }
@@ -91,10 +86,7 @@ void TInspectorDoc::SetSheetName(const QString& name) {
 }
 
 TOVVariableList* TInspectorDoc::MoveSheet(int from, int to) {
-    if (from < 0 || from >= SheetCount()) {
-        qCWarning(lcInspector) << "MoveSheet: no sheet" << from;
-        return nullptr;
-    }
+    ORVANE_ASSERT(from >= 0 && from < SheetCount(), return nullptr);
     TOVVariableList* const before = Sheet(to);
     std::unique_ptr<TOVVariableList> moved = std::move(m_sheets[std::size_t(from)]);
     m_sheets.erase(m_sheets.begin() + from);
@@ -114,20 +106,14 @@ TOVVariableList* TInspectorDoc::MoveSheet(int from, int to) {
 
 void TInspectorDoc::PasteToSheet(int sheetIndex, int row, const TVariableClipboard& clipboard) {
     TOVVariableList* const sheet = sheetIndex == -1 ? m_currentSheet : Sheet(sheetIndex);
-    if (sheet == nullptr) {
-        qCWarning(lcInspector) << "PasteToSheet: no sheet" << sheetIndex;
-        return;
-    }
+    ORVANE_ASSERT(sheet != nullptr, return );
     m_modified = true;
     sheet->PasteAt(row, clipboard);
 }
 
 TOVVariable* TInspectorDoc::AddVariable(const QString& itemName, const QString& description,
                                         TKIDevice* device) {
-    if (m_currentSheet == nullptr) {
-        qCWarning(lcInspector) << "AddVariable without a sheet";
-        return nullptr;
-    }
+    ORVANE_ASSERT(m_currentSheet != nullptr, return nullptr);
     return m_currentSheet->Add(itemName, description, device);
 }
 

@@ -8,127 +8,9 @@
 #include "inspector/VarClipboard.h"
 #include "inspector/VariableName.h"
 #include "model/KIDevice.h"
+#include "platform/SoftAssert.h"
 
 namespace orvane {
-
-// Waits for items to receive their conversation on behalf of variables. An
-// item's attribute listeners cannot be withdrawn, so a variable never
-// registers itself: this object, which lives for the whole run, registers
-// instead and passes the notice on to the variables still waiting on that
-// item. A variable destroyed while waiting just leaves the waiting list.
-class TAttributeWatch {
-public:
-    static TAttributeWatch& instance() {
-        static TAttributeWatch watch;
-        return watch;
-    }
-
-    void wait(TOVVariable* variable, TKIDuxlaneItem* item) {
-        auto& waiting = m_waiting[item];
-        if (waiting.empty()) {
-            item->OnAttributesReady(TKIItemEvent(this, &TAttributeWatch::ready));
-        }
-        waiting.push_back(variable);
-        variable->m_waitingForAttributes = true;
-    }
-
-    void forget(TOVVariable* variable) {
-        if (!variable->m_waitingForAttributes) {
-            return;
-        }
-        variable->m_waitingForAttributes = false;
-        const auto found = m_waiting.find(variable->m_item);
-        if (found != m_waiting.end()) {
-            auto& waiting = found->second;
-            waiting.erase(std::remove(waiting.begin(), waiting.end(), variable), waiting.end());
-            if (waiting.empty()) {
-                m_waiting.erase(found); // the item's call then finds nobody
-            }
-        }
-        for (std::vector<TOVVariable*>* running : m_running) {
-            std::replace(running->begin(), running->end(), variable,
-                         static_cast<TOVVariable*>(nullptr));
-        }
-    }
-
-private:
-    void ready(TKIItem* item) {
-        const auto found = m_waiting.find(item);
-        if (found == m_waiting.end()) {
-            return;
-        }
-        // Moved aside first: a variable's attribute fetch runs the event loop,
-        // during which other variables may be created or destroyed (forget
-        // clears their places in this list).
-        std::vector<TOVVariable*> waiting = std::move(found->second);
-        m_waiting.erase(found);
-        m_running.push_back(&waiting);
-        struct Pop {
-            std::vector<std::vector<TOVVariable*>*>& running;
-            ~Pop() { running.pop_back(); }
-        } pop{m_running};
-        for (std::size_t i = 0; i < waiting.size(); ++i) {
-            TOVVariable* const variable = waiting[i];
-            if (variable == nullptr) {
-                continue;
-            }
-            waiting[i] = nullptr;
-            variable->m_waitingForAttributes = false;
-            variable->AttributesReady();
-        }
-    }
-
-    std::unordered_map<TKIItem*, std::vector<TOVVariable*>> m_waiting;
-    std::vector<std::vector<TOVVariable*>*> m_running;
-};
-
-// Tells which of the controls of a paste still exist: creating a variable may
-// run the event loop (attribute fetch), during which a control can go away.
-class TPasteDeviceWatch : public TComponent {
-public:
-    explicit TPasteDeviceWatch(const std::vector<TVCEntry>& entries) {
-        for (const TVCEntry& entry : entries) {
-            if (entry.Device != nullptr && find(entry.Device) == m_devices.end()) {
-                // The component side is taken now, while the device lives:
-                // pointers to a device in its last notice are only compared.
-                TComponent* const component = entry.Device;
-                FreeNotification(component);
-                m_devices.push_back({entry.Device, component, true});
-            }
-        }
-    }
-    ~TPasteDeviceWatch() override { Destroying(); }
-
-    bool Alive(const TKIDevice* device) const {
-        const auto found = find(device);
-        return found != m_devices.end() && found->alive;
-    }
-
-    void Notification(TComponent* component, TOperation operation) override {
-        TComponent::Notification(component, operation);
-        if (operation != opRemove) {
-            return;
-        }
-        for (Watched& watched : m_devices) {
-            if (watched.component == component) {
-                watched.alive = false;
-            }
-        }
-    }
-
-private:
-    struct Watched {
-        const TKIDevice* device;
-        const TComponent* component;
-        bool alive;
-    };
-    std::vector<Watched>::const_iterator find(const TKIDevice* device) const {
-        return std::find_if(m_devices.begin(), m_devices.end(),
-                            [device](const Watched& w) { return w.device == device; });
-    }
-
-    std::vector<Watched> m_devices;
-};
 
 TOVVariable::TOVVariable(const QString& itemName, const QString& description, int index,
                          TKIDevice* device, const TOVVariableEvent& onChange,
@@ -141,7 +23,6 @@ TOVVariable::TOVVariable(const QString& itemName, const QString& description, in
 }
 
 TOVVariable::~TOVVariable() {
-    TAttributeWatch::instance().forget(this);
     try {
         Unadvise();
     } catch (const std::exception& e) {
@@ -159,7 +40,12 @@ void TOVVariable::CheckAttributes() {
         return; // a plain item has no attributes to know
     }
     if (!item->IsConnected()) {
-        TAttributeWatch::instance().wait(this, item);
+        // The listener cannot be withdrawn; the guard of this variable's life
+        // keeps the item from calling one that has gone.
+        if (!m_waitingForAttributes) {
+            m_waitingForAttributes = true;
+            item->OnAttributesReady(TKIItemEvent(this, &TOVVariable::ItemConnected));
+        }
         return;
     }
     try {
@@ -172,9 +58,10 @@ void TOVVariable::CheckAttributes() {
     }
 }
 
-void TOVVariable::AttributesReady() {
+void TOVVariable::ItemConnected(TKIItem* /*item*/) {
+    m_waitingForAttributes = false;
     // The fetch runs the event loop; the row may be deleted meanwhile.
-    const std::weak_ptr<bool> alive = m_alive;
+    const LifeToken alive = m_lifetime.token();
     CheckAttributes();
     if (!alive.expired()) {
         m_onChange(this);
@@ -297,13 +184,20 @@ void TOVVariableList::PasteAt(int row, const TVariableClipboard& clipboard) {
     // The entries are taken first: creating a variable may fetch attributes
     // with the event loop running, and the clipboard may change meanwhile.
     const std::vector<TVCEntry> entries = clipboard.Entries();
-    const TPasteDeviceWatch devices(entries);
+    // Creating a variable may run the event loop (attribute fetch), during
+    // which a control can go away: each entry keeps a token of its control.
+    std::vector<LifeToken> devices;
+    devices.reserve(entries.size());
+    for (const TVCEntry& entry : entries) {
+        devices.push_back(entry.Device != nullptr ? entry.Device->lifetime().token() : LifeToken());
+    }
 
     std::vector<std::unique_ptr<TOVVariable>> pasted;
     pasted.reserve(entries.size());
     std::exception_ptr refused;
-    for (const TVCEntry& entry : entries) {
-        if (!devices.Alive(entry.Device)) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TVCEntry& entry = entries[i];
+        if (devices[i].expired()) {
             continue;
         }
         pasted.push_back(createVariable(entry.ItemName, entry.Description, 0, entry.Device));
@@ -330,11 +224,8 @@ void TOVVariableList::PasteAt(int row, const TVariableClipboard& clipboard) {
 }
 
 void TOVVariableList::Delete(int row) {
-    if (row < 0 || row >= Count()) {
-        qCWarning(lcInspector) << "Delete: row" << row << "outside sheet" << m_name << "of"
-                               << Count() << "rows";
-        return;
-    }
+    // The caller passes a row of the sheet.
+    ORVANE_ASSERT(row >= 0 && row < Count(), return );
     const std::unique_ptr<TOVVariable> removed = std::move(m_variables[std::size_t(row)]);
     m_variables.erase(m_variables.begin() + row);
     renumber();

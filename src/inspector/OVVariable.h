@@ -103,12 +103,15 @@ public:
 
     void SetOnChange(const TOVVariableEvent& handler) { m_onChange = handler; }
 
-private:
-    friend class TAttributeWatch;
+    // Ends when the variable is destroyed: the item's listeners and
+    // subscriptions to it are then not called.
+    const Lifetime& lifetime() const { return m_lifetime; }
 
+private:
     TKIDuxlaneItem* duxlaneItem() const;
     void CheckAttributes();
-    void AttributesReady();
+    // The item has its conversation: fetch the attributes, redraw the row.
+    void ItemConnected(TKIItem* item);
     void ItemChanged(TKIItem* item);
 
     QString m_description;
@@ -119,7 +122,7 @@ private:
     TOVVariableEvent m_onDescriptionChanged;
     bool m_attributesKnown = false;
     bool m_waitingForAttributes = false;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Lifetime m_lifetime; // last: ends first
 };
 
 class TOVVariableList {

@@ -4,6 +4,7 @@
 
 #include "inspector/InspectorLog.h"
 #include "model/KIDevice.h"
+#include "platform/SoftAssert.h"
 
 namespace orvane {
 
@@ -16,10 +17,8 @@ TVariableClipboard::~TVariableClipboard() {
 
 void TVariableClipboard::Add(const QString& itemName, const QString& description,
                              TKIDevice* device) {
-    if (device == nullptr) {
-        qCWarning(lcInspector) << "clipboard entry" << itemName << "without a control refused";
-        return;
-    }
+    // Every entry names its control (the grid copies rows of a sheet).
+    ORVANE_ASSERT(device != nullptr, return );
     watch(device);
     m_entries.push_back(TVCEntry{device, itemName, description});
     changed();

@@ -1,7 +1,6 @@
 #include "model/KIDevice.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include <QCollator>
 #include <QThread>
@@ -18,10 +17,6 @@
 #include "platform/TextCodec.h"
 
 namespace orvane {
-
-namespace {
-std::atomic<int> g_disconnectItemsSleepMs{kDisconnectItemsSleepMs};
-} // namespace
 
 TKMapItem::TKMapItem(std::unique_ptr<TKIItem> item) : m_item(std::move(item)) {}
 TKMapItem::~TKMapItem() = default;
@@ -44,10 +39,6 @@ QString TKIDevice::UpperCaseName(const QString& name) {
         }
     }
     return upper;
-}
-
-void TKIDevice::SetDisconnectItemsSleepMsForTesting(int ms) {
-    g_disconnectItemsSleepMs = ms;
 }
 
 template <typename F>
@@ -231,7 +222,7 @@ int TKIDevice::ItemRefCount(const QString& name) const {
 
 void TKIDevice::DisconnectItems() {
     ForEachItem([](TKIItem* item) { item->Disconnect(); });
-    QThread::msleep(static_cast<unsigned long>(g_disconnectItemsSleepMs.load()));
+    QThread::msleep(static_cast<unsigned long>(std::max(0, timing().disconnectItemsSleepMs)));
 }
 
 const QStringList& TKIDevice::GetTopicItemList() {

@@ -38,6 +38,7 @@
 #include "platform/Component.h"
 #include "platform/Delegate.h"
 #include "platform/Object.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -151,8 +152,12 @@ public:
     // The ASCII upper-casing of item names (a-z only).
     static QString UpperCaseName(const QString& name);
 
-    // Test hook: the pause of DisconnectItems (kDisconnectItemsSleepMs).
-    static void SetDisconnectItemsSleepMsForTesting(int ms);
+    // The pause of DisconnectItems.
+    struct Timing {
+        int disconnectItemsSleepMs = kDisconnectItemsSleepMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 protected:
     // Creates the item for a new name; TKIDuxlaneControl makes TKIDuxlaneItem.

@@ -18,8 +18,6 @@ namespace orvane {
 
 namespace {
 
-TKIDuxlaneControl::Timing g_timing;
-
 const QString kActiveText = QStringLiteral("Active.");
 
 // What each command sends, waits for and shows.
@@ -75,8 +73,8 @@ const CommandInfo& Info(TKIDuxlaneControl::Command command) {
 TKIDuxlaneControl::TKIDuxlaneControl(TComponent* owner)
     : TKIDevice(owner), m_commandSynchronizer(std::make_shared<Synchronizer>()),
       m_request(std::make_unique<TSyncRequest>()) {
-    m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
-    m_resetTimer.setInterval(g_timing.resetPollIntervalMs);
+    m_confirmTimer.setInterval(timing().confirmIntervalMs);
+    m_resetTimer.setInterval(timing().resetPollIntervalMs);
     m_confirmTimer.callOnTimeout([this] { ConfirmTick(); });
     m_resetTimer.callOnTimeout([this] { ResetTick(); });
 }
@@ -85,14 +83,6 @@ TKIDuxlaneControl::~TKIDuxlaneControl() {
     m_confirmTimer.stop();
     m_resetTimer.stop();
     StopResultLink();
-}
-
-void TKIDuxlaneControl::SetTimingForTesting(const Timing& timing) {
-    g_timing = timing;
-}
-
-TKIDuxlaneControl::Timing TKIDuxlaneControl::CurrentTiming() {
-    return g_timing;
 }
 
 std::unique_ptr<TKIItem> TKIDuxlaneControl::CreateItem(const QString& upperName) {
@@ -109,8 +99,8 @@ void TKIDuxlaneControl::Connected(TKIDdeClientConv* conversation) {
     SetConversation(conversation);
     SetConnectionState(TKIDeviceState::Connecting);
     m_confirmAttemptsLeft = kConfirmAttempts;
-    m_notReadyAnswersLeft = g_timing.confirmNotReadyAnswers;
-    m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
+    m_notReadyAnswersLeft = timing().confirmNotReadyAnswers;
+    m_confirmTimer.setInterval(timing().confirmIntervalMs);
     m_confirmTimer.start();
 }
 
@@ -406,7 +396,7 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
         // Without the link no result can come: fail now, not at the time-out.
         qCWarning(lcModel) << "Result link" << resultItem << "on" << Identifier()
                            << "failed:" << e.what();
-        EndWaitWithRefusal(new EDdeError(e));
+        EndWaitWithRefusal(std::make_unique<EDdeError>(e));
     }
     try {
         synchronizer.WaitForCompletion();
@@ -418,28 +408,26 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
     return true;
 }
 
-void TKIDuxlaneControl::CommandAnswered(const char*, EDdeError* error) {
+void TKIDuxlaneControl::CommandAnswered(const char*, std::unique_ptr<EDdeError> error) {
     if (error) {
-        EndWaitWithRefusal(error);
+        EndWaitWithRefusal(std::move(error));
     }
 }
 
-void TKIDuxlaneControl::EndWaitWithRefusal(EDdeError* error) {
-    std::unique_ptr<EDdeError> owned(error);
+void TKIDuxlaneControl::EndWaitWithRefusal(std::unique_ptr<EDdeError> error) {
     if (m_awaitingResult == nullptr) {
-        qCDebug(lcModel) << "Late refusal on" << Identifier() << ":" << owned->what();
+        qCDebug(lcModel) << "Late refusal on" << Identifier() << ":" << error->what();
         return;
     }
     if (!m_commandRefusal) {
-        m_commandRefusal = std::move(owned);
+        m_commandRefusal = std::move(error);
     }
     Synchronizer* synchronizer = m_awaitingResult;
     m_awaitingResult = nullptr;
     synchronizer->CompleteTransaction();
 }
 
-void TKIDuxlaneControl::ResultReceived(const char* value, EDdeError* error) {
-    const std::unique_ptr<EDdeError> owned(error);
+void TKIDuxlaneControl::ResultReceived(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
         qCWarning(lcModel) << "Result link on" << Identifier()
                            << "delivered an error:" << error->what();
@@ -481,7 +469,7 @@ void TKIDuxlaneControl::StopResultLink() {
 void TKIDuxlaneControl::Reset() {
     CheckConnected();
     DisconnectItems();
-    QThread::msleep(static_cast<unsigned long>(std::max(0, g_timing.resetPauseMs)));
+    QThread::msleep(static_cast<unsigned long>(std::max(0, timing().resetPauseMs)));
     try {
         RunCommand(Command::Reset, QString::fromLatin1(duxlane::kResetCommand));
     } catch (...) {
@@ -490,8 +478,8 @@ void TKIDuxlaneControl::Reset() {
         throw;
     }
     m_commandState = kCommandStateResetting;
-    m_resetPollsLeft = g_timing.resetPolls;
-    m_resetTimer.setInterval(g_timing.resetPollIntervalMs);
+    m_resetPollsLeft = timing().resetPolls;
+    m_resetTimer.setInterval(timing().resetPollIntervalMs);
     m_resetTimer.start();
 }
 
@@ -533,7 +521,12 @@ void TKIDuxlaneControl::ResetTick() {
             // The windows wait for the reset-done handler: end the polling as a
             // control that did not come back (the state stays 1).
             qCWarning(lcModel) << "Reset polling of" << Identifier() << "failed:" << e.what();
+            const LifeToken alive = lifetime().token();
             showError(e.message());
+            // The control may be freed while the box is open.
+            if (alive.expired()) {
+                return;
+            }
             FinishReset();
             return;
         }

@@ -43,6 +43,7 @@
 
 #include "model/KIDevice.h"
 #include "platform/Delegate.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -93,7 +94,7 @@ public:
     };
 
     // Intervals and counts of the timers and pauses; the product uses the
-    // defaults above, tests shorten them with SetTimingForTesting.
+    // defaults above, tests shorten them with a TimingScope.
     struct Timing {
         int confirmIntervalMs = kConfirmIntervalMs;
         int confirmNotReadyAnswers = kConfirmNotReadyAnswers;
@@ -169,10 +170,8 @@ public:
     // point value".
     static double ResultToNumber(const QString& resultText);
 
-    // Test hook: timings of every control from now on (the defaults in the
-    // product).
-    static void SetTimingForTesting(const Timing& timing);
-    static Timing CurrentTiming();
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 protected:
     std::unique_ptr<TKIItem> CreateItem(const QString& upperName) override;
@@ -185,11 +184,11 @@ private:
     // Starts the result link and waits on the started synchronizer; false
     // when the wait timed out.
     bool AwaitResult(const QString& resultItem, Synchronizer& synchronizer);
-    void ResultReceived(const char* value, EDdeError* error);
+    void ResultReceived(const char* value, std::unique_ptr<EDdeError> error);
     // The server's answer to the execute, and to the start of the result
     // link: a refusal ends the wait at once.
-    void CommandAnswered(const char* value, EDdeError* error);
-    void EndWaitWithRefusal(EDdeError* error);
+    void CommandAnswered(const char* value, std::unique_ptr<EDdeError> error);
+    void EndWaitWithRefusal(std::unique_ptr<EDdeError> error);
     void StopResultLink();
     void ConfirmTick();
     void GiveUpConfirmation();

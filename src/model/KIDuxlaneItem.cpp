@@ -94,8 +94,14 @@ void TKIDuxlaneItem::Connect(TKIDdeClientConv* conversation) {
     // One-shot: taken off before they run, so a listener may register again.
     std::vector<TKIItemEvent> listeners;
     listeners.swap(m_connectListeners);
+    // A listener's attribute fetch runs the event loop, in which the item's
+    // device may release it.
+    const LifeToken alive = lifetime().token();
     for (const TKIItemEvent& listener : listeners) {
         listener(this);
+        if (alive.expired()) {
+            return;
+        }
     }
 }
 

@@ -21,9 +21,6 @@ TKIItem::TKIItem(const QString& name)
       m_request(std::make_unique<TSyncRequest>()) {}
 
 TKIItem::~TKIItem() {
-    if (m_deathFlag) {
-        *m_deathFlag = true;
-    }
     if (m_advised && m_conversation) {
         try {
             m_conversation->StopAdvise(m_adviseKey);
@@ -188,12 +185,11 @@ void TKIItem::StartAdvise() {
     }
 }
 
-void TKIItem::AdviseStarted(const char*, EDdeError* error) {
+void TKIItem::AdviseStarted(const char*, std::unique_ptr<EDdeError> error) {
     if (error == nullptr) {
         return;
     }
-    const std::unique_ptr<EDdeError> owned(error);
-    qCWarning(lcModel) << "Hot link of" << m_name << "refused:" << owned->what();
+    qCWarning(lcModel) << "Hot link of" << m_name << "refused:" << error->what();
     // The conversation has already dropped the link's subscriber: nothing
     // will come, so no read may wait for it.
     m_advised = false;
@@ -214,10 +210,9 @@ void TKIItem::StopAdvise() {
     }
 }
 
-void TKIItem::AdviseData(const char* value, EDdeError* error) {
+void TKIItem::AdviseData(const char* value, std::unique_ptr<EDdeError> error) {
     if (error) {
-        const std::unique_ptr<EDdeError> owned(error);
-        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << owned->what();
+        qCWarning(lcModel) << "Hot link of" << m_name << "delivered an error:" << error->what();
         return;
     }
     m_synchronizer->CompleteTransaction();
@@ -225,19 +220,13 @@ void TKIItem::AdviseData(const char* value, EDdeError* error) {
     m_valueReceived = true;
     // A subscriber may unsubscribe (or even release the item) while being told.
     const QVarLengthArray<TKIItemEvent, 4> subscribers(m_subscribers.begin(), m_subscribers.end());
-    bool dead = false;
-    bool* outerFlag = m_deathFlag;
-    m_deathFlag = &dead;
+    const LifeToken alive = lifetime().token();
     for (const TKIItemEvent& handler : subscribers) {
         handler(this);
-        if (dead) {
-            if (outerFlag) {
-                *outerFlag = true;
-            }
+        if (alive.expired()) {
             return;
         }
     }
-    m_deathFlag = outerFlag;
 }
 
 void TKIItem::Connect(TKIDdeClientConv* conversation) {

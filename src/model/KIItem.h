@@ -114,8 +114,8 @@ protected:
 private:
     void StartAdvise();
     void StopAdvise();
-    void AdviseData(const char* value, EDdeError* error);
-    void AdviseStarted(const char* value, EDdeError* error);
+    void AdviseData(const char* value, std::unique_ptr<EDdeError> error);
+    void AdviseStarted(const char* value, std::unique_ptr<EDdeError> error);
     [[noreturn]] void ThrowAdviseFailed() const;
     QByteArray PokeText(const QVariant& value) const;
 
@@ -132,9 +132,6 @@ private:
     std::unique_ptr<Synchronizer> m_synchronizer;
     std::unique_ptr<TSyncRequest> m_request;
     bool m_adviseRefused = false;
-    // Set while subscribers are being called, so that a subscriber that frees
-    // the item is noticed.
-    bool* m_deathFlag = nullptr;
 };
 
 } // namespace orvane

@@ -1,7 +1,5 @@
 #include "model/KIServer.h"
 
-#include <atomic>
-
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
 #include "ddelink/KIDdeClientConv.h"
@@ -19,8 +17,6 @@
 namespace orvane {
 
 namespace {
-
-std::atomic<int> g_retryIntervalMs{kRetryIntervalMs};
 
 const char* const kNotActive = "Not Active.";
 const char* const kNotActiveStartup = "NotActive";
@@ -55,44 +51,35 @@ TDdeConvInfo::~TDdeConvInfo() = default;
 
 TNetworkConfiguration::TNetworkConfiguration(TKIServer* server, const QString& topic,
                                              std::unique_ptr<TDdeConvInfo> record)
-    : m_server(server), m_topic(topic), m_record(std::move(record)),
-      m_waiters(std::make_unique<TKListOfObject>()) {
-    m_timer.setInterval(TKIServer::RetryIntervalMs());
+    : m_server(server), m_topic(topic), m_record(std::move(record)) {
+    m_timer.setInterval(TKIServer::timing().retryIntervalMs);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { m_server->WaitingTopicTick(this); });
     m_timer.start();
 }
 
 TNetworkConfiguration::~TNetworkConfiguration() {
     m_timer.stop();
-    m_waiters->FreeObjectsAndClear();
 }
 
 std::vector<TConvNotifyEvent> TNetworkConfiguration::TakeWaiters() {
     std::vector<TConvNotifyEvent> waiters;
-    for (TObject* object : *m_waiters) {
-        waiters.push_back(static_cast<TConvNotificationInfo*>(object)->callback);
+    waiters.reserve(m_waiters.size());
+    for (const TConvNotificationInfo& waiter : m_waiters) {
+        waiters.push_back(waiter.callback);
     }
-    m_waiters->FreeObjectsAndClear();
+    m_waiters.clear();
     return waiters;
 }
 
 void TNetworkConfiguration::AddWaiter(const TConvNotifyEvent& callback) {
-    m_waiters->Append(new TConvNotificationInfo(callback, m_topic));
+    m_waiters.emplace_back(callback, m_topic);
 }
 
 // --- TKIServer ------------------------------------------------------------
 
-void TKIServer::SetRetryIntervalMsForTesting(int ms) {
-    g_retryIntervalMs = ms;
-}
-int TKIServer::RetryIntervalMs() {
-    return g_retryIntervalMs;
-}
-
 TKIServer::TKIServer(TComponent* owner)
     : TComponent(owner), m_ddeMgr(std::make_unique<TKIDdeMgr>()),
       m_topics(std::make_unique<TKMapStringToObject>()),
-      m_retiredTopics(std::make_unique<TKListOfObject>()),
       m_waitingTopics(std::make_unique<TKListOfObject>()),
       m_deferred(std::make_unique<TKListOfObject>()), m_launcher(std::make_unique<TExeModule>()),
       m_genericConv(std::make_unique<TKIDdeClientConv>()),
@@ -105,13 +92,15 @@ TKIServer::TKIServer(TComponent* owner)
 }
 
 TKIServer::~TKIServer() {
-    m_destroying = true;
+    // Conversations that end from here on end with this object: nobody is
+    // told of a lost connection.
+    m_ddeMgr->SetOnDisconnect(TDdeMgrEvent());
     // Devices forget this server (and its conversations) before they go.
     NotifyDestruction();
     m_startupTimer.stop();
     ShutDown();
     m_topics->FreeValuesAndClear();
-    m_retiredTopics->FreeObjectsAndClear();
+    m_retiredTopics.clear();
     m_deferred->FreeObjectsAndClear();
     m_waitingTopics->FreeObjectsAndClear();
     m_launcher.reset();
@@ -172,7 +161,7 @@ void TKIServer::SetServerName(const QString& name) {
     // The devices may still hold the old topics' conversations: they are kept
     // (not released) until this object is destroyed.
     for (auto it = m_topics->First(); it->IsValid(); it->Next()) {
-        m_retiredTopics->Append(it->Current());
+        m_retiredTopics.emplace_back(it->CurrentAs<TDdeConvInfo>());
     }
     m_topics->Clear();
     ShutDown();
@@ -271,7 +260,7 @@ void TKIServer::ReportStartupFailure(const QString& text) {
 void TKIServer::ConnectServer() {
     if (!m_genericConv->Connect(Latin(duxlane::kGenericService), Latin(duxlane::kSystemTopic))) {
         m_startupTriesLeft = kStartupTries;
-        m_startupTimer.start(RetryIntervalMs());
+        m_startupTimer.start(timing().retryIntervalMs);
         return;
     }
     if (!m_systemConv->Connect(m_serverName, Latin(duxlane::kSystemTopic))) {
@@ -305,7 +294,7 @@ void TKIServer::StartupTimerTick() {
         } else if (m_startupTriesLeft < 1) {
             StartupFailed();
         } else {
-            m_startupTimer.start(RetryIntervalMs());
+            m_startupTimer.start(timing().retryIntervalMs);
         }
     } catch (const Exception& e) {
         ReportStartupFailure(e.message());
@@ -340,7 +329,7 @@ void TKIServer::ListenForLostConnections() {
 }
 
 void TKIServer::ConnectionLost(TKIDdeMgr*) {
-    if (!m_destroying && m_onDisconnected) {
+    if (m_onDisconnected) {
         m_onDisconnected(this);
     }
 }
@@ -434,7 +423,7 @@ void TKIServer::ReplaceDeadRecord(const QString& topic, TDdeConvInfo* record) {
         m_topics->Remove(topic);
         record->useCount += dead->useCount;
         dead->useCount = 0;
-        m_retiredTopics->Append(dead);
+        m_retiredTopics.emplace_back(dead);
     }
 }
 
@@ -478,8 +467,8 @@ int TKIServer::OwnTopicConversations() const {
     for (auto it = m_topics->First(); it->IsValid(); it->Next()) {
         count += it->CurrentAs<TDdeConvInfo>()->conversation->IsConnected() ? 1 : 0;
     }
-    for (TObject* object : *m_retiredTopics) {
-        count += static_cast<TDdeConvInfo*>(object)->conversation->IsConnected() ? 1 : 0;
+    for (const std::unique_ptr<TDdeConvInfo>& record : m_retiredTopics) {
+        count += record->conversation->IsConnected() ? 1 : 0;
     }
     return count;
 }

@@ -39,6 +39,7 @@
 #include "platform/Component.h"
 #include "platform/Delegate.h"
 #include "platform/Object.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -111,7 +112,7 @@ private:
     TKIServer* m_server;
     QString m_topic;
     std::unique_ptr<TDdeConvInfo> m_record;
-    std::unique_ptr<TKListOfObject> m_waiters; // of TConvNotificationInfo, owned
+    std::vector<TConvNotificationInfo> m_waiters; // arrival order
     QTimer m_timer;
     int m_triesLeft = kTopicTries;
 };
@@ -184,10 +185,12 @@ public:
     TKIDdeMgr* DdeMgr() const { return m_ddeMgr.get(); }
     TExeModule* Launcher() const { return m_launcher.get(); }
 
-    // Test hook: the interval of the start-up and topic retries
-    // (kRetryIntervalMs).
-    static void SetRetryIntervalMsForTesting(int ms);
-    static int RetryIntervalMs();
+    // The interval of the start-up and topic retries.
+    struct Timing {
+        int retryIntervalMs = kRetryIntervalMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     friend class TNetworkConfiguration;
@@ -229,7 +232,8 @@ private:
     std::unique_ptr<TKMapStringToObject> m_topics; // of TDdeConvInfo, owned
     // Records dropped by a change of ServerName; devices may still hold their
     // conversations, so they live as long as this object.
-    std::unique_ptr<TKListOfObject> m_retiredTopics; // of TDdeConvInfo, owned
+    // Records of a former server name, kept while devices may hold them.
+    std::vector<std::unique_ptr<TDdeConvInfo>> m_retiredTopics;
     std::unique_ptr<TKListOfObject> m_waitingTopics; // of TNetworkConfiguration, owned
     std::unique_ptr<TKListOfObject> m_deferred;      // of TConvNotificationInfo, owned
     std::unique_ptr<TExeModule> m_launcher;
@@ -241,7 +245,6 @@ private:
     TKIServerEvent m_onConnected;
     TKIServerEvent m_onDisconnected;
     TKIServerEvent m_onConnectFailed;
-    bool m_destroying = false;
 };
 
 // Splits a TAB-separated name list of the server (topics, item names) onto

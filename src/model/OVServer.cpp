@@ -11,18 +11,6 @@
 
 namespace orvane {
 
-namespace {
-
-int g_topicReasks = kTopicReasks;
-int g_topicReaskIntervalMs = kTopicReaskIntervalMs;
-
-} // namespace
-
-void TServer::SetTopicReaskTimingForTesting(int reasks, int intervalMs) {
-    g_topicReasks = reasks;
-    g_topicReaskIntervalMs = intervalMs;
-}
-
 TServer::TServer() : m_server(std::make_unique<TKIServer>()) {
     m_server->SetOnDdeError(TKIDdeErrorEvent(this, &TServer::DdeError));
 }
@@ -126,8 +114,9 @@ void TServer::ServerConnected(TKIServer*) {
             FinishConnecting();
             return;
         }
-        for (int i = 0; topics.isEmpty() && i < g_topicReasks; ++i) {
-            QThread::msleep(static_cast<unsigned long>(std::max(0, g_topicReaskIntervalMs)));
+        const Timing reask = timing();
+        for (int i = 0; topics.isEmpty() && i < reask.topicReasks; ++i) {
+            QThread::msleep(static_cast<unsigned long>(std::max(0, reask.topicReaskIntervalMs)));
             if (!ReadControlTopics(topics)) {
                 FinishConnecting();
                 return;
@@ -197,8 +186,13 @@ void TServer::CheckAllSettled() {
 void TServer::ConnectionLost(TKIServer*) {
     m_server->SetOnDisconnected(TKIServerEvent());
     qCWarning(lcModel) << "Communications with the server have been lost";
+    const LifeToken alive = m_lifetime.token();
     showError(
         QStringLiteral("Communications have been lost and the application will be terminated."));
+    // The program may have closed the connection while the box was open.
+    if (alive.expired()) {
+        return;
+    }
     if (m_onTerminate) {
         m_onTerminate(this);
     }

@@ -44,6 +44,8 @@
 
 #include "model/KIDuxlaneControl.h"
 #include "platform/Delegate.h"
+#include "platform/Lifetime.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -95,13 +97,21 @@ public:
     const TServerEvent& OnTerminate() const { return m_onTerminate; }
     void SetOnTerminate(const TServerEvent& handler) { m_onTerminate = handler; }
 
+    // Ends when the connection object is destroyed (it may be, inside one of
+    // its own message boxes).
+    const Lifetime& lifetime() const { return m_lifetime; }
+
     // The text of a failed DDE operation ("Request", "Poke", ...), without
     // topic and item.
     static QString DdeErrorText(const QString& operation);
 
-    // Test hook: the re-asks after a network file was given (the defaults
-    // kTopicReasks and kTopicReaskIntervalMs in the product).
-    static void SetTopicReaskTimingForTesting(int reasks, int intervalMs);
+    // The re-asks for topics after a network file was given.
+    struct Timing {
+        int topicReasks = kTopicReasks;
+        int topicReaskIntervalMs = kTopicReaskIntervalMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     void ServerConnected(TKIServer* sender);
@@ -127,6 +137,7 @@ private:
     bool m_serverFailed = false;
     TServerMessageEvent m_onDdeMessage;
     TServerEvent m_onTerminate;
+    Lifetime m_lifetime; // last: ends first
 };
 
 } // namespace orvane

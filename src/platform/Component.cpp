@@ -15,6 +15,8 @@ TComponent::TComponent(TComponent* owner) {
 }
 
 TComponent::~TComponent() {
+    // What derived from this is gone: nothing may call it through a delegate.
+    m_lifetime.end();
     // Partners first: after this they no longer hold a pointer to us.
     NotifyDestruction();
 

@@ -24,6 +24,8 @@
 //   csDestroying is set before any of that; Free() sets it before any
 //   destructor runs, and a derived destructor may call Destroying() first for
 //   the same effect.
+// - Lifetime: delegates made for a component carry a token of its life and
+//   are dropped once the component is destroyed (platform/Lifetime.h).
 //
 // Thread: main thread only.
 
@@ -33,6 +35,7 @@
 #include <QString>
 
 #include "platform/Exception.h"
+#include "platform/Lifetime.h"
 #include "platform/Object.h"
 
 namespace orvane {
@@ -76,6 +79,11 @@ public:
 
     TComponentState ComponentState() const { return m_state; }
 
+    // The component's life: delegates to it are not called once it ends,
+    // which is when its destruction reaches this base (the derived parts are
+    // gone by then).
+    const Lifetime& lifetime() const { return m_lifetime; }
+
     // Takes ownership (from the previous owner, if any) and notifies opInsert.
     void InsertComponent(TComponent* component);
     // Notifies opRemove and gives up ownership: the caller must free it.
@@ -112,6 +120,7 @@ private:
     std::vector<TComponent*> m_freeNotifies;
     QString m_name;
     TComponentState m_state;
+    Lifetime m_lifetime;
 };
 
 } // namespace orvane

@@ -1,10 +1,6 @@
 #include "platform/DialogService.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMessageBox>
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include "platform/PlatformLog.h"
@@ -14,6 +10,8 @@ namespace orvane {
 namespace {
 
 DialogService* g_current = nullptr;
+// The service of the widget library, when the program has one.
+DialogService* g_guiDefault = nullptr;
 
 // Used when no service is installed and there is no QApplication to show a
 // box (a console tool): the message goes to the log and the box counts as
@@ -34,52 +32,6 @@ public:
         return std::nullopt;
     }
 };
-
-QMessageBox::StandardButton standardButtonOf(TModalResult result) {
-    switch (result) {
-    case mrOk:
-        return QMessageBox::Ok;
-    case mrCancel:
-        return QMessageBox::Cancel;
-    case mrIgnore:
-        return QMessageBox::Ignore;
-    case mrYes:
-        return QMessageBox::Yes;
-    case mrNo:
-        return QMessageBox::No;
-    case mrYesToAll:
-        return QMessageBox::YesToAll;
-    case mrNone:
-        break;
-    }
-    return QMessageBox::NoButton;
-}
-
-QMessageBox::Icon iconOf(TMsgDlgType type) {
-    switch (type) {
-    case mtWarning:
-        return QMessageBox::Warning;
-    case mtError:
-        return QMessageBox::Critical;
-    case mtInformation:
-        return QMessageBox::Information;
-    case mtConfirmation:
-        return QMessageBox::Question;
-    }
-    return QMessageBox::NoIcon;
-}
-
-QString initialFolder(const QString& folder) {
-    if (folder.isEmpty()) {
-        return QDir::currentPath();
-    }
-    QString path = folder;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (QDir::isRelativePath(path)) {
-        path = QDir(QCoreApplication::applicationDirPath()).filePath(path);
-    }
-    return QDir::cleanPath(path);
-}
 
 } // namespace
 
@@ -119,15 +71,16 @@ TModalResult closeResultOf(TMsgDlgButtons buttons) {
 }
 
 QString captionOf(TMsgDlgType type) {
+    // Shown as the title of every message box.
     switch (type) {
     case mtWarning:
-        return QStringLiteral("Warning");
+        return QCoreApplication::translate("orvane::DialogService", "Warning");
     case mtError:
-        return QStringLiteral("Error");
+        return QCoreApplication::translate("orvane::DialogService", "Error");
     case mtInformation:
-        return QStringLiteral("Information");
+        return QCoreApplication::translate("orvane::DialogService", "Information");
     case mtConfirmation:
-        return QStringLiteral("Confirm");
+        return QCoreApplication::translate("orvane::DialogService", "Confirm");
     }
     return QString();
 }
@@ -161,18 +114,27 @@ DialogService::~DialogService() {
     if (g_current == this) {
         g_current = nullptr;
     }
+    if (g_guiDefault == this) {
+        g_guiDefault = nullptr;
+    }
 }
 
 DialogService& DialogService::current() {
     if (g_current != nullptr) {
         return *g_current;
     }
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-        static QtDialogService qtService;
-        return qtService;
+    if (g_guiDefault != nullptr && QCoreApplication::instance() != nullptr &&
+        QCoreApplication::instance()->inherits("QApplication")) {
+        return *g_guiDefault;
     }
     static LoggingDialogService loggingService;
     return loggingService;
+}
+
+DialogService* DialogService::setGuiDefault(DialogService* service) {
+    DialogService* previous = g_guiDefault;
+    g_guiDefault = service;
+    return previous;
 }
 
 DialogService* DialogService::setCurrent(DialogService* service) {
@@ -187,79 +149,6 @@ TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons bu
 
 void showError(const QString& text) {
     messageDlg(text, mtError, mbOK);
-}
-
-TModalResult QtDialogService::messageBox(TMsgDlgType type, const QString& text,
-                                         TMsgDlgButtons buttons) {
-    QMessageBox box(iconOf(type), captionOf(type), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
-    for (TModalResult result : buttonsOf(buttons)) {
-        box.addButton(standardButtonOf(result));
-    }
-    // Escape and the window's close button give the set's close answer.
-    box.setEscapeButton(box.button(standardButtonOf(closeResultOf(buttons))));
-    box.setDefaultButton(standardButtonOf(buttonsOf(buttons).front()));
-    const int pressed = box.exec();
-    for (TModalResult result : buttonsOf(buttons)) {
-        if (standardButtonOf(result) == pressed) {
-            return result;
-        }
-    }
-    return closeResultOf(buttons);
-}
-
-std::optional<QString> QtDialogService::openFile(const FileDialogRequest& request) {
-    return runFileDialog(request, false);
-}
-
-std::optional<QString> QtDialogService::saveFile(const FileDialogRequest& request) {
-    return runFileDialog(request, true);
-}
-
-std::optional<QString> QtDialogService::runFileDialog(const FileDialogRequest& request, bool save) {
-    const QString caption = !request.caption.isEmpty() ? request.caption
-                            : save                     ? QStringLiteral("Save As")
-                                                       : QStringLiteral("Open");
-    QFileDialog dialog(QApplication::activeWindow(), caption, initialFolder(request.initialDir));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    const bool mustExist = !save && request.options.testFlag(ofFileMustExist);
-    dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    if (save && !request.options.testFlag(ofOverwritePrompt)) {
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    }
-    // Patterns such as "*.OVI" match names in any letter case, as on Windows.
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    const QStringList filters = qtNameFilters(request.filter);
-    if (!filters.isEmpty()) {
-        dialog.setNameFilters(filters);
-    }
-    dialog.setDefaultSuffix(request.defaultExt);
-    if (!request.fileName.isEmpty()) {
-        dialog.selectFile(request.fileName);
-    }
-    for (;;) {
-        if (dialog.exec() != QDialog::Accepted) {
-            return std::nullopt;
-        }
-        const QString chosen = dialog.selectedFiles().value(0);
-        if (chosen.isEmpty()) {
-            return std::nullopt;
-        }
-        const QFileInfo info(chosen);
-        if (request.options.testFlag(ofPathMustExist) && !info.absoluteDir().exists()) {
-            QMessageBox::warning(&dialog, caption,
-                                 QStringLiteral("The path does not exist:\n%1")
-                                     .arg(QDir::toNativeSeparators(info.absolutePath())));
-            continue;
-        }
-        if (mustExist && !info.exists()) {
-            QMessageBox::warning(&dialog, caption,
-                                 QStringLiteral("File not found:\n%1")
-                                     .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
-            continue;
-        }
-        return info.absoluteFilePath();
-    }
 }
 
 } // namespace orvane

@@ -97,10 +97,15 @@ public:
     virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
 
-    // The service in use: the one installed, else the Qt service when a
-    // QApplication exists, else a service that logs each message and answers
-    // as if it had been closed.
+    // The service in use: the one installed, else the widget service (see
+    // setGuiDefault) when a QApplication exists, else a service that logs each
+    // message and answers as if it had been closed.
     static DialogService& current();
+    // The service used when none is installed and a QApplication exists (the
+    // Qt service makes itself that while it lives); returns the previous one.
+    // Kept apart from setCurrent so that the headless server never needs the
+    // widget library.
+    static DialogService* setGuiDefault(DialogService* service);
     // Installs a service (null returns to the default); returns the previous.
     static DialogService* setCurrent(DialogService* service);
 };
@@ -123,16 +128,5 @@ private:
 TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons);
 // An error box with an OK button.
 void showError(const QString& text);
-
-// Message boxes and file dialogs of Qt (QMessageBox, QFileDialog).
-class QtDialogService : public DialogService {
-public:
-    TModalResult messageBox(TMsgDlgType type, const QString& text, TMsgDlgButtons buttons) override;
-    std::optional<QString> openFile(const FileDialogRequest& request) override;
-    std::optional<QString> saveFile(const FileDialogRequest& request) override;
-
-private:
-    std::optional<QString> runFileDialog(const FileDialogRequest& request, bool save);
-};
 
 } // namespace orvane

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/PlatformLog.h"
+#include "platform/SoftAssert.h"
 #include "platform/TextCodec.h"
 
 namespace orvane {
@@ -77,12 +78,9 @@ TObject* TKListIteratorObj::Current() const {
 }
 
 void TKListIteratorObj::Assign(const TKIteratorObj& other) {
-    if (const auto* same = dynamic_cast<const TKListIteratorObj*>(&other)) {
-        *this = *same;
-    } else {
-        qCWarning(lcPlatform) << "list iterator assigned from an iterator of another kind";
-        Invalidate();
-    }
+    const auto* same = dynamic_cast<const TKListIteratorObj*>(&other);
+    ORVANE_ASSERT(same != nullptr, Invalidate(); return );
+    *this = *same;
 }
 
 std::unique_ptr<TKIteratorObj> TKListIteratorObj::Clone() const {
@@ -134,10 +132,8 @@ void TKListOfObject::Append(TObject* object) {
 }
 
 void TKListOfObject::Insert(const TKListIteratorObj& position, TObject* object) {
-    if (position.m_list != this && position.IsValid()) {
-        qCWarning(lcPlatform) << "insert refused: the position belongs to another list";
-        return;
-    }
+    // A position of another list would link its nodes into this one.
+    ORVANE_ASSERT(position.m_list == this || !position.IsValid(), return );
     TKListNode* before = position.m_list == this ? position.m_node : nullptr;
     if (before == nullptr) {
         Append(object);
@@ -175,10 +171,8 @@ void TKListOfObject::unlink(TKListNode* node) {
 }
 
 TObject* TKListOfObject::Remove(TKListIteratorObj& position) {
+    ORVANE_ASSERT(position.m_list == this || !position.IsValid(), return nullptr);
     if (position.m_list != this || position.m_node == nullptr) {
-        if (position.IsValid()) {
-            qCWarning(lcPlatform) << "remove refused: the position belongs to another list";
-        }
         return nullptr;
     }
     TKListNode* node = position.m_node;
@@ -321,10 +315,7 @@ TKMapToObject::~TKMapToObject() {
 }
 
 void TKMapToObject::Add(std::unique_ptr<TKMapKey> key, TObject* value) {
-    if (!key) {
-        qCWarning(lcPlatform) << "map add refused: no key";
-        return;
-    }
+    ORVANE_ASSERT(key != nullptr, return );
     const int index = key->Hash();
     m_buckets[index].Append(new TKMapPair(value, std::move(key)));
     ++m_count;
@@ -442,12 +433,9 @@ void TKMapIteratorObj::Invalidate() {
 }
 
 void TKMapIteratorObj::Assign(const TKIteratorObj& other) {
-    if (const auto* same = dynamic_cast<const TKMapIteratorObj*>(&other)) {
-        *this = *same;
-    } else {
-        qCWarning(lcPlatform) << "map iterator assigned from an iterator of another kind";
-        Invalidate();
-    }
+    const auto* same = dynamic_cast<const TKMapIteratorObj*>(&other);
+    ORVANE_ASSERT(same != nullptr, Invalidate(); return );
+    *this = *same;
 }
 
 std::unique_ptr<TKIteratorObj> TKMapIteratorObj::Clone() const {

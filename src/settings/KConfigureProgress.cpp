@@ -18,13 +18,13 @@ constexpr int kDefaultMaximum = 100;
 
 TKConfigProgress::TKConfigProgress(QWidget* parent)
     : QDialog(parent), m_fileName(new QLabel(this)), m_bar(new QProgressBar) {
-    setWindowTitle(QStringLiteral("Configure Progress"));
+    setWindowTitle(tr("Configure Progress"));
     setObjectName(QStringLiteral("ConfigProgress"));
     // No help or close button of its own; the window goes when the work ends.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(kProgressWidth, kProgressHeight);
 
-    auto* caption = new QLabel(QStringLiteral("File Name:"), this);
+    auto* caption = new QLabel(tr("File Name:"), this);
     m_fileName->setObjectName(QStringLiteral("FileName"));
     auto* top = new QHBoxLayout;
     top->addWidget(caption);

@@ -24,8 +24,6 @@ namespace orvane {
 
 namespace {
 
-int g_itemPauseMs = kItemPauseMs;
-
 const QString kWritingStatus = QStringLiteral("Writing configuration values...");
 const QString kParsingStatus = QStringLiteral("Parsing configuration file...");
 const QString kConfiguringStatus = QStringLiteral("Configuring control...");
@@ -148,14 +146,6 @@ QString TKIDuxlaneConfig::FileTitle() const {
     const qsizetype slash = std::max(m_fileName.lastIndexOf(QLatin1Char('\\')),
                                      m_fileName.lastIndexOf(QLatin1Char('/')));
     return m_fileName.mid(slash + 1);
-}
-
-void TKIDuxlaneConfig::SetItemPauseMsForTesting(int ms) {
-    g_itemPauseMs = ms;
-}
-
-int TKIDuxlaneConfig::ItemPauseMs() {
-    return g_itemPauseMs;
 }
 
 void TKIDuxlaneConfig::SetStatus(const QString& text) {
@@ -331,8 +321,8 @@ void TKIDuxlaneConfig::LoadFromFile(const QString& fileName) {
                 yesToAll = true;
             }
         }
-        if (g_itemPauseMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(g_itemPauseMs));
+        if (const int pauseMs = timing().itemPauseMs; pauseMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
         releaseClaim();
         progress.Step();

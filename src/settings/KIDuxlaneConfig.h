@@ -46,6 +46,7 @@
 #include <QString>
 
 #include "platform/Component.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -96,9 +97,12 @@ public:
     // The progress window of the running operation, or null (for tests).
     TKConfigProgress* Progress() const { return m_progress; }
 
-    // Test hook: the pause after each loaded item (kItemPauseMs).
-    static void SetItemPauseMsForTesting(int ms);
-    static int ItemPauseMs();
+    // The pause after each loaded item.
+    struct Timing {
+        int itemPauseMs = kItemPauseMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     class StatusScope;

@@ -17,20 +17,19 @@ struct Log {
     std::unique_ptr<NotifyEventSet>* owner = nullptr;
     AdviseNotifyEventSet* advise = nullptr;
 
-    void record(const char* tag, const char* value, EDdeError* error) {
-        std::unique_ptr<EDdeError> owned(error);
+    void record(const char* tag, const char* value, const std::unique_ptr<EDdeError>& error) {
         calls << QStringLiteral("%1:%2:%3")
-                     .arg(tag, value ? value : "-", owned ? owned->message() : "-");
+                     .arg(tag, value ? value : "-", error ? error->message() : "-");
     }
-    void A(const char* value, EDdeError* error) { record("A", value, error); }
-    void B(const char* value, EDdeError* error) { record("B", value, error); }
+    void A(const char* value, std::unique_ptr<EDdeError> error) { record("A", value, error); }
+    void B(const char* value, std::unique_ptr<EDdeError> error) { record("B", value, error); }
     // Destroys the set that is calling it.
-    void Destroyer(const char* value, EDdeError* error) {
+    void Destroyer(const char* value, std::unique_ptr<EDdeError> error) {
         record("D", value, error);
         owner->reset();
     }
     // Ends its own advise while being called.
-    void Stopper(const char* value, EDdeError* error) {
+    void Stopper(const char* value, std::unique_ptr<EDdeError> error) {
         record("S", value, error);
         advise->Remove(7);
     }

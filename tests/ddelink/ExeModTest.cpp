@@ -44,7 +44,6 @@ class ExeModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        TExeModule::SetWaitForTesting(20, 10);
         qputenv("ORVANE_TEST_SERVER_REPORT", QFile::encodeName(report()));
         // A copy in a folder whose name has a blank, as installed.
         m_serverDir = m_dir.filePath("Duxlane Server");
@@ -62,7 +61,6 @@ protected:
             killIfOurs(pid);
             EXPECT_TRUE(processGone(pid));
         }
-        TExeModule::SetWaitForTesting(0, 0);
         qunsetenv("ORVANE_TEST_SERVER_REPORT");
         qunsetenv("ORVANE_TEST_SERVER_MODE");
     }
@@ -151,7 +149,7 @@ TEST_F(ExeModuleTest, StartsTheServerInItsFolderWithTheShowWindowValueAndClosesI
 TEST_F(ExeModuleTest, SecondRunWhileStartingIsIgnored) {
     // A program that registers its window but never answers on DDE.
     qputenv("ORVANE_TEST_SERVER_MODE", "nodde");
-    TExeModule::SetWaitForTesting(10, 30);
+    const TExeModule::TimingScope slower({.waitAttempts = 10, .waitIntervalMs = 30});
     TExeModule launcher;
     launcher.Run(m_serverExe, SW_HIDE, started());
     const std::int64_t pid = launcher.ProcessId();
@@ -204,7 +202,8 @@ TEST_F(ExeModuleTest, ProgramThatCannotStartRaisesTheSystemsText) {
 
 TEST_F(ExeModuleTest, ProgramThatEndsAtOnceStillCompletesAndLeavesNoZombie) {
     qputenv("ORVANE_TEST_SERVER_MODE", "exit");
-    TExeModule::SetWaitForTesting(20, 200); // the product's wait; the exit ends it early
+    // The product's wait; the exit ends it early.
+    const TExeModule::TimingScope productWait({.waitAttempts = 20, .waitIntervalMs = 200});
     TExeModule launcher;
     launcher.Run(m_serverExe, SW_HIDE, started());
     const std::int64_t pid = launcher.ProcessId();
@@ -216,7 +215,7 @@ TEST_F(ExeModuleTest, ProgramThatEndsAtOnceStillCompletesAndLeavesNoZombie) {
 }
 
 TEST_F(ExeModuleTest, LauncherDestroyedWhileStartingLeavesTheProgramRunningAndReaped) {
-    TExeModule::SetWaitForTesting(20, 200);
+    const TExeModule::TimingScope productWait({.waitAttempts = 20, .waitIntervalMs = 200});
     std::int64_t pid = 0;
     {
         TExeModule launcher;

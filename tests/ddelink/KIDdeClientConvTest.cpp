@@ -36,16 +36,15 @@ public:
     // zero-terminated text and its terminator.
     explicit Recorder(int keep = 0) : m_keep(keep) {}
 
-    void OnData(const char* value, EDdeError* error) {
-        std::unique_ptr<EDdeError> owned(error);
+    void OnData(const char* value, std::unique_ptr<EDdeError> error) {
         Received r;
         r.called = true;
         r.hadValue = value != nullptr;
         if (value != nullptr) {
             r.value = QByteArray(value, m_keep > 0 ? m_keep : int(qstrlen(value)) + 1);
         }
-        if (owned) {
-            r.error = owned->message();
+        if (error) {
+            r.error = error->message();
         }
         calls.push_back(r);
         if (m_throw) {
@@ -284,6 +283,49 @@ TEST_F(DdeLinkTest, DestroyedConversationIsNeverCalledBack) {
     EXPECT_EQ(rec.calls.size(), 1u);
 }
 
+// The error box of a failed transaction runs the event loop; whatever it frees
+// meanwhile (under ASan a touch of it would be a use after free) is left alone.
+TEST_F(DdeLinkTest, ConversationFreedWhileItsErrorBoxIsOpenIsNotCalledBack) {
+    server.setFailing("Bogus");
+    server.setText("Name", "x");
+    auto second = std::make_unique<TKIDdeClientConv>();
+    ASSERT_TRUE(second->Connect("TestSvc", "Ctl1"));
+    dialogs.answerMessage(mrOk, "DDE Error: Request on Ctl1: Bogus failed; verify item name.")
+        .whileShown([&] { second.reset(); });
+    second->Request("Bogus", rec.data());
+    ASSERT_TRUE(waitFor([&] { return second == nullptr; }));
+    // A barrier: a request on the remaining conversation answers after
+    // anything still due on the freed one.
+    conv.Request("Name", rec.data());
+    ASSERT_TRUE(waitFor([&] { return !rec.calls.empty(); }));
+    ASSERT_EQ(rec.calls.size(), 1u);
+    EXPECT_TRUE(rec.calls[0].hadValue);
+    EXPECT_EQ(manager.ConversationCount(), 1);
+}
+
+TEST(DdeLinkLifetime, InstanceFreedWhileAnErrorBoxIsOpenIsNotTouchedAfterwards) {
+    test::ScriptedDialogService dialogs;
+    InProcessServer server{QStringLiteral("TestSvc"), {"System", "Ctl1"}};
+    ASSERT_TRUE(server.isValid());
+    server.setFailing("Bogus");
+    Recorder rec;
+    auto manager = std::make_unique<TKIDdeMgr>();
+    auto conv = std::make_unique<TKIDdeClientConv>();
+    ASSERT_TRUE(conv->Connect("TestSvc", "Ctl1"));
+    // The program closes while the box is up: conversation first, then the
+    // instance, as the server object frees them.
+    dialogs.answerMessage(mrOk, "DDE Error: Request on Ctl1: Bogus failed; verify item name.")
+        .whileShown([&] {
+            conv.reset();
+            manager.reset();
+        });
+    conv->Request("Bogus", rec.data());
+    ASSERT_TRUE(waitFor([&] { return manager == nullptr; }));
+    waitFor([] { return false; }, 50);
+    EXPECT_TRUE(rec.calls.empty());
+    EXPECT_EQ(dialogs.pending(), 0);
+}
+
 TEST(DdeServerProcess, DyingMidTransactionFailsThePendingWorkAndReportsTheLoss) {
     qputenv("ORVANE_TEST_SERVER_MODE", "die");
     int error = 0;
@@ -310,8 +352,8 @@ TEST(DdeServerProcess, DyingMidTransactionFailsThePendingWorkAndReportsTheLoss) 
     struct Caller {
         Synchronizer* sync;
         Recorder* rec;
-        void Done(const char* value, EDdeError* error) {
-            rec->OnData(value, error);
+        void Done(const char* value, std::unique_ptr<EDdeError> error) {
+            rec->OnData(value, std::move(error));
             sync->CompleteTransaction();
         }
     } caller{&sync, &rec};

@@ -15,13 +15,6 @@ using namespace orvane;
 
 namespace {
 
-// Shortens the synchronizer's time-out for one test.
-class ShortTimeout {
-public:
-    explicit ShortTimeout(int ms) { Synchronizer::SetTimeoutMsForTesting(ms); }
-    ~ShortTimeout() { Synchronizer::SetTimeoutMsForTesting(0); }
-};
-
 // A synchronous caller in the order every model object follows.
 class SyncReader {
 public:
@@ -38,8 +31,8 @@ public:
         }
         return m_reply;
     }
-    void Completed(const char* value, EDdeError* error) {
-        m_error.reset(error);
+    void Completed(const char* value, std::unique_ptr<EDdeError> error) {
+        m_error = std::move(error);
         m_reply = value != nullptr ? QByteArray(value) : QByteArray();
         m_sync.CompleteTransaction();
     }
@@ -70,11 +63,11 @@ TEST(Synchronizer, RefusesASecondTransactionWhileBusy) {
     sync.WaitForCompletion();
     EXPECT_TRUE(sync.IsIdle());
     EXPECT_FALSE(sync.TimedOut());
-    EXPECT_EQ(Synchronizer::TimeoutMs(), kSynchronizerTimeoutMs);
+    EXPECT_EQ(Synchronizer::timing().timeoutMs, kSynchronizerTimeoutMs);
 }
 
 TEST(Synchronizer, TimeOutRaisesAndLeavesItBusyUntilALateCompletion) {
-    ShortTimeout shortTimeout(60);
+    const Synchronizer::TimingScope shortTimeout({.timeoutMs = 60});
     Synchronizer sync;
     sync.StartTransaction();
     try {

@@ -36,9 +36,11 @@ protected:
 
 class LiveSheet : public testing::Test {
 protected:
+    // In force from before anything of the test is made until after it is gone.
+    const TKIServer::TimingScope m_serverTiming{{.retryIntervalMs = 50}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
+
     void SetUp() override {
-        TKIServer::SetRetryIntervalMsForTesting(50);
-        Synchronizer::SetTimeoutMsForTesting(20000);
         ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(SimServer::kSmallNetwork)))
             << m_sim.errorString().toStdString();
         {
@@ -63,8 +65,6 @@ protected:
         m_devices.clear();
         m_server.reset();
         m_sim.stop();
-        Synchronizer::SetTimeoutMsForTesting(0);
-        TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
     }
 
     TKIDevice* make() {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "InspectorTestSupport.h"
+#include "SoftAssertGuard.h"
 #include "inspector/VarClipboard.h"
 #include "model/KIItem.h"
 
@@ -127,8 +128,13 @@ TEST_F(Sheet, DeleteRenumbersAndRefreshesOnce) {
     EXPECT_TRUE(m_sheet.Modified());
 
     m_events.reset();
-    m_sheet.Delete(3); // outside: ignored
-    m_sheet.Delete(-1);
+    {
+        // Rows outside the sheet are a caller's mistake: reported and ignored.
+        orvane::test::ExpectSoftAsserts brokenRows;
+        m_sheet.Delete(3);
+        m_sheet.Delete(-1);
+        EXPECT_EQ(brokenRows.count(), 2);
+    }
     EXPECT_EQ(names(), (QStringList{"A", "C", "D"}));
     EXPECT_TRUE(m_events.rows.empty());
 }

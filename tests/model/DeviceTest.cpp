@@ -34,19 +34,15 @@ struct Recorder {
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Synchronizer::SetTimeoutMsForTesting(20000);
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(10);
         ASSERT_TRUE(m_server.isValid());
         m_server.addTopic(kTopic);
         m_mgr.SetOnDdeError(TDdeErrorEvent(this, &DeviceTest::Failed));
         ASSERT_TRUE(m_conv.Connect(QStringLiteral("UPCIDuxlane"), kTopic));
     }
-    void TearDown() override {
-        Synchronizer::SetTimeoutMsForTesting(0);
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
-    }
     void Failed(const QString&, const QString&, const QString&) {}
 
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
+    const TKIDevice::TimingScope m_deviceTiming{{.disconnectItemsSleepMs = 10}};
     TKIDdeMgr m_mgr;
     FakeDdeServer m_server{{QStringLiteral("UPCIDuxlane")}};
     TKIDdeClientConv m_conv;

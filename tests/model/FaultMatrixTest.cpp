@@ -105,20 +105,7 @@ void PrintTo(const FaultRow& row, std::ostream* os) {
 
 class FaultMatrixTest : public ModelFixture, public ::testing::WithParamInterface<FaultRow> {
 public:
-    void SetUp() override {
-        ModelFixture::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 10;
-        timing.confirmNotReadyAnswers = 30;
-        timing.resetPollIntervalMs = 20;
-        timing.resetPauseMs = 0;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, 50);
-        Synchronizer::SetTimeoutMsForTesting(kLongSynchronizerTimeoutMs);
-    }
+    void SetUp() override { ModelFixture::SetUp(); }
     void TearDown() override {
         if (connection) {
             RememberServerProcess();
@@ -129,9 +116,15 @@ public:
             connection.reset();
         }
         ModelFixture::TearDown();
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, kTopicReaskIntervalMs);
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
     }
+
+    const TKIDuxlaneControl::TimingScope controlTiming{{.confirmIntervalMs = 10,
+                                                        .confirmNotReadyAnswers = 30,
+                                                        .resetPollIntervalMs = 20,
+                                                        .resetPauseMs = 0}};
+    const TServer::TimingScope reaskTiming{
+        {.topicReasks = kTopicReasks, .topicReaskIntervalMs = 50}};
+    const Synchronizer::TimingScope synchronizerTiming{{.timeoutMs = kLongSynchronizerTimeoutMs}};
 
     void RememberServerProcess() {
         if (!connection) {

@@ -45,15 +45,13 @@ struct DdeErrors {
 class ItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Synchronizer::SetTimeoutMsForTesting(20000);
         ASSERT_TRUE(m_server.isValid());
         m_server.addTopic(kTopic);
         m_server.setText(kGain, "2.5");
         m_mgr.SetOnDdeError(TDdeErrorEvent(&m_errors, &DdeErrors::Failed));
         ASSERT_TRUE(m_conv.Connect(QStringLiteral("UPCIDuxlane"), kTopic));
     }
-    void TearDown() override { Synchronizer::SetTimeoutMsForTesting(0); }
-
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
     TKIDdeMgr m_mgr;
     FakeDdeServer m_server{{QStringLiteral("UPCIDuxlane")}};
     DdeErrors m_errors;
@@ -197,6 +195,27 @@ TEST_F(ItemTest, ManyLinksStartedTogetherEachGetTheirFirstValueOnce) {
             item->Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
         }
     }
+}
+
+TEST_F(ItemTest, SubscriberThatFreesTheItemEndsTheRoundAndNothingTouchesTheItemAgain) {
+    struct Freer {
+        std::unique_ptr<TKIItem>* item;
+        int calls = 0;
+        void Changed(TKIItem*) {
+            ++calls;
+            item->reset();
+        }
+    };
+    auto item = std::make_unique<TKIItem>(kGain);
+    item->Connect(&m_conv);
+    Freer freer{&item};
+    Recorder later; // reads the item's value: a call after the free would be a use after free
+    item->Subscribe(TKIItemEvent(&freer, &Freer::Changed));
+    item->Subscribe(TKIItemEvent(&later, &Recorder::Changed));
+    ASSERT_TRUE(WaitUntil([&] { return item == nullptr; }));
+    test::PumpFor(50);
+    EXPECT_EQ(freer.calls, 1);
+    EXPECT_TRUE(later.values.isEmpty());
 }
 
 TEST_F(ItemTest, WritesPokeTheTextAndRefuseOverlongValues) {

@@ -248,9 +248,6 @@ private:
 class ControlSequenceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TKIDuxlaneControl::SetTimingForTesting(FastTiming());
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(0);
-        Synchronizer::SetTimeoutMsForTesting(600);
         ASSERT_TRUE(m_server.IsValid());
         m_server.texts.insert("Control Status", "1");
         m_manager = std::make_unique<TKIDdeMgr>();
@@ -268,11 +265,11 @@ protected:
         m_control.reset();
         m_conversation.reset();
         m_manager.reset();
-        Synchronizer::SetTimeoutMsForTesting(0);
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
     }
 
+    const TKIDuxlaneControl::TimingScope m_controlTiming{FastTiming()};
+    const TKIDevice::TimingScope m_deviceTiming{{.disconnectItemsSleepMs = 0}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 600}};
     ScriptedDialogService m_dialogs;
     ScriptedControl m_server;
     Recorder m_recorder;
@@ -385,10 +382,7 @@ QByteArray CommandNetwork() {
 
 class ControlServerTest : public ModelFixture {
 protected:
-    void SetUp() override {
-        ModelFixture::SetUp();
-        TKIDuxlaneControl::SetTimingForTesting(FastTiming());
-    }
+    void SetUp() override { ModelFixture::SetUp(); }
     void TearDown() override {
         if (m_control) {
             m_control->SetServer(nullptr);
@@ -398,8 +392,9 @@ protected:
             PumpFor(150);
         }
         ModelFixture::TearDown();
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
     }
+
+    const TKIDuxlaneControl::TimingScope m_controlTiming{FastTiming()};
 
     // Starts the server with the test network and a control on "PUMP1";
     // waitForConfirmation: until the control has confirmed its connection,
@@ -503,7 +498,7 @@ TEST_F(ControlServerTest, ResetWhoseControlNeverAnswersEndsAfterTheLastPoll) {
     SetServerSwitch("DUXLANE_DEAD_CONTROLS", "PUMP1");
     TKIDuxlaneControl::Timing timing = FastTiming();
     timing.resetPolls = 15;
-    TKIDuxlaneControl::SetTimingForTesting(timing);
+    const TKIDuxlaneControl::TimingScope fifteenPolls(timing);
     StartControl(/*waitForConfirmation=*/false);
     EXPECT_FALSE(m_control->ControlStatus());
     m_control->Shutdown();
@@ -536,7 +531,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ControlServerTest, SilentCommandShowsTheNotRespondingMessageAndFails) {
     SetServerSwitch("DUXLANE_SILENT_COMMANDS", "Reset");
-    Synchronizer::SetTimeoutMsForTesting(400);
+    const Synchronizer::TimingScope shortWait({.timeoutMs = 400});
     StartControl();
     m_control->Shutdown();
     m_dialogs.answerMessage(

@@ -38,11 +38,6 @@ void ModelFixture::SetUp() {
     if (!QFile::exists(serverExecutable())) {
         GTEST_SKIP() << "the simulated server is not built: " << serverExecutable().toStdString();
     }
-    TKIServer::SetRetryIntervalMsForTesting(50);
-    TExeModule::SetWaitForTesting(2, 50);
-    TKIDevice::SetDisconnectItemsSleepMsForTesting(10);
-    // A test that goes wrong fails within the ctest time-out rather than hang.
-    Synchronizer::SetTimeoutMsForTesting(20000);
     SetServerSwitch("DUXLANE_NO_DEFAULT_NETWORK", "1");
     SetServerSwitch("DUXLANE_TICK_MS", "50");
     RegisterServer(serverExecutable());
@@ -59,11 +54,6 @@ void ModelFixture::TearDown() {
     for (const QByteArray& name : m_switches) {
         qunsetenv(name.constData());
     }
-    // Every hook set above goes back to the product's value.
-    Synchronizer::SetTimeoutMsForTesting(0);
-    TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
-    TExeModule::SetWaitForTesting(0, 0);
-    TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
 }
 
 QString ModelFixture::WriteNetwork(const QByteArray& text, const QString& name) {

@@ -20,11 +20,10 @@
 
 #include "ScriptedDialogService.h"
 #include "Wait.h"
-
-namespace orvane {
-class TKIServer;
-class TKIDevice;
-} // namespace orvane
+#include "ddelink/ExeMod.h"
+#include "ddelink/Synchronizer.h"
+#include "model/KIDevice.h"
+#include "model/KIServer.h"
 
 namespace orvane::test {
 
@@ -61,6 +60,14 @@ protected:
 
     static bool ProcessAlive(std::int64_t pid);
     static void EndProcess(std::int64_t pid);
+
+    // Shortened waits, in force from before anything of the test is made
+    // until after it is gone. A test that goes wrong fails within the ctest
+    // time-out rather than hang.
+    const TKIServer::TimingScope m_serverTiming{{.retryIntervalMs = 50}};
+    const TExeModule::TimingScope m_launcherTiming{{.waitAttempts = 2, .waitIntervalMs = 50}};
+    const TKIDevice::TimingScope m_deviceTiming{{.disconnectItemsSleepMs = 10}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
 
     ScriptedDialogService m_dialogs;
     std::unique_ptr<TKIServer> m_server;

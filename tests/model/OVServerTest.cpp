@@ -49,13 +49,7 @@ struct ConnectionRecorder {
 
 class ServerConnectionTest : public ModelFixture {
 protected:
-    void SetUp() override {
-        ModelFixture::SetUp();
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 10;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, 50);
-    }
+    void SetUp() override { ModelFixture::SetUp(); }
     void TearDown() override {
         if (m_connection) {
             RememberServerProcess();
@@ -68,9 +62,11 @@ protected:
             m_connection.reset();
         }
         ModelFixture::TearDown();
-        TServer::SetTopicReaskTimingForTesting(kTopicReasks, kTopicReaskIntervalMs);
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
     }
+
+    const TKIDuxlaneControl::TimingScope m_controlTiming{{.confirmIntervalMs = 10}};
+    const TServer::TimingScope m_reaskTiming{
+        {.topicReasks = kTopicReasks, .topicReaskIntervalMs = 50}};
 
     void RememberServerProcess() {
         const std::int64_t pid = m_connection->Server()->Launcher()->ProcessId();
@@ -210,6 +206,27 @@ TEST_F(ServerConnectionTest, LostServerIsReportedOnceThenTerminates) {
     ASSERT_TRUE(WaitUntil([this] { return m_recorder.terminated > 0; }));
     PumpFor(200);
     EXPECT_EQ(m_recorder.terminated, 1);
+    EXPECT_EQ(m_dialogs.messages().size(), 1u);
+}
+
+TEST_F(ServerConnectionTest, ConnectionFreedWhileTheLostBoxIsOpenIsNotTouchedAfterwards) {
+    SetServerSwitch("DUXLANE_NETWORK", WriteNetwork(ThreeControls()).toLocal8Bit());
+    SetServerSwitch("DUXLANE_EXIT_AFTER_MS", "1500");
+    ASSERT_TRUE(ConnectAndWait());
+    // The main window closes while the box is up and frees the connection,
+    // its server object and DDE instance with it (under ASan any later touch
+    // of them fails the test).
+    m_dialogs
+        .answerMessage(
+            mrOk,
+            QStringLiteral("Communications have been lost and the application will be terminated."))
+        .whileShown([this] {
+            RememberServerProcess();
+            m_connection.reset();
+        });
+    ASSERT_TRUE(WaitUntil([this] { return m_connection == nullptr; }));
+    PumpFor(200);
+    EXPECT_EQ(m_recorder.terminated, 0);
     EXPECT_EQ(m_dialogs.messages().size(), 1u);
 }
 

@@ -179,7 +179,7 @@ TEST_F(ServerTest, TopicThatNeverOpensIsGivenUp) {
     EXPECT_TRUE(server->IsTopicWaiting(QStringLiteral("PUMP9")));
     EXPECT_EQ(device->ConnectionState(), TKIDeviceState::Connecting);
     ASSERT_TRUE(WaitUntil([&] { return !server->IsTopicWaiting(QStringLiteral("PUMP9")); },
-                          (kTopicTries + 10) * TKIServer::RetryIntervalMs() + 5000));
+                          (kTopicTries + 10) * TKIServer::timing().retryIntervalMs + 5000));
     EXPECT_EQ(m_dialogs.pending(), 0);
     EXPECT_FALSE(device->Active());
     EXPECT_TRUE(events.devices.empty());

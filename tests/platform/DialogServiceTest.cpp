@@ -1,4 +1,5 @@
 #include "platform/DialogService.h"
+#include "platform/QtDialogService.h"
 
 #include "ScriptedDialogService.h"
 
@@ -111,6 +112,24 @@ TEST(ScriptedDialogService, NestedServicesRestoreTheOuterOne) {
         EXPECT_EQ(&DialogService::current(), &inner);
     }
     EXPECT_EQ(&DialogService::current(), &outer);
+}
+
+TEST(QtDialogService, ServesOnlyWhileItLivesAndNothingIsInstalled) {
+    // The test main's scripted service is taken out for a moment.
+    DialogServiceScope none(nullptr);
+    DialogService& before = DialogService::current();
+    {
+        QtDialogService qt;
+        EXPECT_EQ(&DialogService::current(), &qt);
+        {
+            ScriptedDialogService scripted;
+            EXPECT_EQ(&DialogService::current(), &scripted);
+        }
+        EXPECT_EQ(&DialogService::current(), &qt);
+    }
+    // Gone: boxes are logged again, never shown by a dead service.
+    EXPECT_EQ(&DialogService::current(), &before);
+    EXPECT_EQ(messageDlg(QStringLiteral("logged"), mtConfirmation, mbYesNo), mrNo);
 }
 
 namespace {

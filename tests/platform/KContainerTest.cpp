@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "SoftAssertGuard.h"
+
 using namespace orvane;
 
 namespace {
@@ -138,8 +140,10 @@ TEST(KListIteratorObj, OperationsWalkBothWaysAndCompareByPosition) {
     // An iterator of another kind cannot be assigned.
     TKMapToObject map;
     TKMapIteratorObj m(map);
+    orvane::test::ExpectSoftAsserts otherKind;
     copy->Assign(m);
     EXPECT_FALSE(copy->IsValid());
+    EXPECT_EQ(otherKind.count(), 1);
 }
 
 TEST(KListIteratorObj, RemovalLeavesIteratorsElsewhereIntact) {

@@ -159,17 +159,15 @@ private:
 
 class SettingsServerTest : public ::testing::Test {
 protected:
+    // In force from before anything of the test is made until after it is gone.
+    const TKIServer::TimingScope m_serverTiming{{.retryIntervalMs = 50}};
+    const TKIDevice::TimingScope m_deviceTiming{{.disconnectItemsSleepMs = 10}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
+    const TKIDuxlaneControl::TimingScope m_controlTiming{
+        {.confirmIntervalMs = 20, .resetPollIntervalMs = 50, .resetPauseMs = 0}};
+
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        TKIServer::SetRetryIntervalMsForTesting(50);
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(10);
-        Synchronizer::SetTimeoutMsForTesting(20000);
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 20;
-        timing.resetPollIntervalMs = 50;
-        timing.resetPauseMs = 0;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
-
         ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(kNetwork), m_serverArguments))
             << m_sim.errorString().toStdString();
         // The server object looks its program up even when it already runs.
@@ -196,10 +194,6 @@ protected:
         m_controls.clear();
         m_server.reset();
         m_sim.stop();
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
-        TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
-        TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
-        Synchronizer::SetTimeoutMsForTesting(0);
     }
 
     // A connected control of the test network, owned by the fixture.
@@ -611,7 +605,7 @@ TEST_F(SettingsServerTest, ControlLostDuringALoadStopsItAtOnce) {
     // The values are written without the event loop running, so the server
     // is ended from another thread, as a crash would end it, while they are
     // written (after the I/O lock, well before the last value).
-    TKIDuxlaneConfig::SetItemPauseMsForTesting(400);
+    const TKIDuxlaneConfig::TimingScope slowWrites({.itemPauseMs = 400});
     const auto pid = static_cast<pid_t>(m_sim.pid());
     std::thread crash([pid] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -622,7 +616,6 @@ TEST_F(SettingsServerTest, ControlLostDuringALoadStopsItAtOnce) {
     timer.start();
     const QString failure = FailureOf([&] { m_engine->LoadFromFile(file); });
     crash.join();
-    TKIDuxlaneConfig::SetItemPauseMsForTesting(0);
     EXPECT_EQ(failure, QStringLiteral("Control has not been connected."));
     EXPECT_LT(timer.elapsed(), 8000);
     // One question, for the value whose write met the loss; then the load

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
+
 namespace orvane::test {
 
 namespace {
@@ -27,7 +30,7 @@ ScriptedDialogService::~ScriptedDialogService() {
 
 ScriptedDialogService& ScriptedDialogService::answerMessage(TModalResult answer,
                                                             const QString& expectedText) {
-    m_script.push_back(Step{Kind::Message, answer, expectedText, std::nullopt});
+    m_script.push_back(Step{Kind::Message, answer, expectedText, std::nullopt, {}});
     return *this;
 }
 
@@ -36,12 +39,21 @@ ScriptedDialogService& ScriptedDialogService::closeMessage(const QString& expect
 }
 
 ScriptedDialogService& ScriptedDialogService::answerOpenFile(std::optional<QString> path) {
-    m_script.push_back(Step{Kind::OpenFile, mrNone, QString(), std::move(path)});
+    m_script.push_back(Step{Kind::OpenFile, mrNone, QString(), std::move(path), {}});
     return *this;
 }
 
 ScriptedDialogService& ScriptedDialogService::answerSaveFile(std::optional<QString> path) {
-    m_script.push_back(Step{Kind::SaveFile, mrNone, QString(), std::move(path)});
+    m_script.push_back(Step{Kind::SaveFile, mrNone, QString(), std::move(path), {}});
+    return *this;
+}
+
+ScriptedDialogService& ScriptedDialogService::whileShown(std::function<void()> action) {
+    if (m_script.empty()) {
+        ADD_FAILURE() << "whileShown without a scripted dialog";
+    } else {
+        m_script.back().whileOpen = std::move(action);
+    }
     return *this;
 }
 
@@ -64,6 +76,14 @@ TModalResult ScriptedDialogService::messageBox(TMsgDlgType type, const QString& 
         m_script.pop_front();
         if (!step.expectedText.isEmpty()) {
             EXPECT_EQ(text.toStdString(), step.expectedText.toStdString());
+        }
+        if (step.whileOpen) {
+            QEventLoop loop;
+            QTimer::singleShot(0, &loop, [&] {
+                step.whileOpen();
+                loop.quit();
+            });
+            loop.exec();
         }
         if (step.answer == mrNone) {
             answer = closeResultOf(buttons);

@@ -10,6 +10,7 @@
 // previous one back, so scripted services nest.
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     ScriptedDialogService& answerMessage(TModalResult answer, const QString& expectedText = {});
     // The next message box is closed without pressing a button.
     ScriptedDialogService& closeMessage(const QString& expectedText = {});
+    // The box scripted last runs the action while it is open, inside a nested
+    // event loop as a modal box does (a window closed meanwhile, a server
+    // gone, a timer firing).
+    ScriptedDialogService& whileShown(std::function<void()> action);
     // The next open (save) dialog returns this path, or is cancelled with
     // std::nullopt.
     ScriptedDialogService& answerOpenFile(std::optional<QString> path);
@@ -66,6 +71,7 @@ private:
         TModalResult answer = mrNone; // mrNone: close the box
         QString expectedText;
         std::optional<QString> path;
+        std::function<void()> whileOpen;
     };
     std::optional<QString> fileDialog(const FileDialogRequest& request, bool save);
 

@@ -3,6 +3,7 @@
 // no test sees another's DDE sockets, registry or saved values.
 
 #include "ScriptedDialogService.h"
+#include "SoftAssertGuard.h"
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -19,5 +20,7 @@ int main(int argc, char** argv) {
     // A dialog that no test asked for fails that test instead of waiting for a
     // user who is not there.
     orvane::test::ScriptedDialogService noUnexpectedDialogs;
+    // A broken precondition fails the test that broke it.
+    orvane::test::installSoftAssertWatch();
     return RUN_ALL_TESTS();
 }
