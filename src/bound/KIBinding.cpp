@@ -23,8 +23,7 @@ public:
     TPokeReply(TKIBinding* binding, QString text)
         : m_widget(binding->m_widget), m_binding(binding), m_text(std::move(text)) {}
 
-    void Answered(const char*, EDdeError* error) {
-        const std::unique_ptr<EDdeError> owned(error);
+    void Answered(const char*, std::unique_ptr<EDdeError> owned) {
         // Take this reply off the list first: it frees this object.
         std::unique_ptr<TPokeReply> self = Take(this);
         if (m_widget.isNull()) {

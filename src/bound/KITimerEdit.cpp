@@ -14,12 +14,6 @@
 
 namespace orvane {
 
-namespace {
-
-int g_answerTimeoutMs = kTimerAnswerTimeoutMs;
-
-} // namespace
-
 // The steps carry fractions of a second along, so that stepping a timer of
 // 0:00:59.50 by a second gives 0:01:00.50, not 0:01:00.00.
 
@@ -120,10 +114,6 @@ bool TKTimer::SetText(const QString& text) {
     return true;
 }
 
-void TKITimerEdit::SetAnswerTimeoutMsForTesting(int ms) {
-    g_answerTimeoutMs = ms > 0 ? ms : kTimerAnswerTimeoutMs;
-}
-
 TKITimerEdit::TKITimerEdit(QWidget* parent) : TKIBound<QWidget>(parent) {
     resize(100, 24);
     setMinimumHeight(24);
@@ -219,7 +209,7 @@ void TKITimerEdit::WriteTimerOnce() {
         }
         return;
     }
-    m_answerTimer.start(g_answerTimeoutMs);
+    m_answerTimer.start(timing().answerTimeoutMs);
     // A refusal shows the item's value, which ends the wait.
     m_binding.Write(m_timer.Text());
 }

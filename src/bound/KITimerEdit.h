@@ -28,6 +28,7 @@
 
 #include "bound/KIBinding.h"
 #include "bound/KMultiFieldSpinEdit.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -84,8 +85,12 @@ public:
 
     QSize sizeHint() const override { return QSize(100, 24); }
 
-    // Test hook: the wait for the control's answer.
-    static void SetAnswerTimeoutMsForTesting(int ms);
+    // The wait for the control's answer; tests shorten it with a TimingScope.
+    struct Timing {
+        int answerTimeoutMs = kTimerAnswerTimeoutMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 private:
     void KeyFilter(QChar c, bool* accept);

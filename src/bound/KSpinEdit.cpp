@@ -13,8 +13,6 @@ namespace orvane {
 
 namespace {
 
-int g_repeatIntervalMs = kSpinRepeatIntervalMs;
-
 QLocale numberLocale() {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
@@ -24,7 +22,7 @@ QLocale numberLocale() {
 } // namespace
 
 int SpinRepeatIntervalMs() {
-    return g_repeatIntervalMs;
+    return TKSpinEdit::timing().repeatIntervalMs;
 }
 
 double RoundSignificant(double value) {
@@ -113,10 +111,6 @@ bool ReadNumber(const QString& text, double* value) {
     return true;
 }
 
-void TKSpinEdit::SetRepeatIntervalMsForTesting(int ms) {
-    g_repeatIntervalMs = ms > 0 ? ms : kSpinRepeatIntervalMs;
-}
-
 TKSpinEdit::TKSpinEdit(QWidget* parent) : QWidget(parent) {
     resize(100, 24);
     m_edit = new QLineEdit(this);
@@ -149,7 +143,7 @@ TKSpinEdit::TKSpinEdit(QWidget* parent) : QWidget(parent) {
     connect(m_check, &QAbstractButton::clicked, this, [this] { Accept(); });
     layout->addWidget(m_check);
 
-    m_repeat.setInterval(g_repeatIntervalMs);
+    m_repeat.setInterval(timing().repeatIntervalMs);
     connect(&m_repeat, &QTimer::timeout, this, [this] { RepeatTick(); });
     Display(m_value);
 }
@@ -241,7 +235,7 @@ void TKSpinEdit::ButtonDown(TKSpeedButton* button, Qt::MouseButton mouseButton) 
     // The step may have waited for the control, and the button may have been
     // let go meanwhile.
     if (m_held[index]) {
-        m_repeat.setInterval(g_repeatIntervalMs);
+        m_repeat.setInterval(timing().repeatIntervalMs);
         m_repeat.start();
     }
     m_onMouseDown(this);

@@ -29,6 +29,7 @@
 
 #include "bound/KIForms.h"
 #include "bound/KSpeedButton.h"
+#include "platform/Timing.h"
 
 namespace orvane {
 
@@ -102,8 +103,12 @@ public:
 
     QSize sizeHint() const override { return QSize(100, 24); }
 
-    // Test hook: the repeat interval of every spin edit made from now on.
-    static void SetRepeatIntervalMsForTesting(int ms);
+    // The repeat interval of the buttons; tests shorten it with a TimingScope.
+    struct Timing {
+        int repeatIntervalMs = kSpinRepeatIntervalMs;
+    };
+    using TimingScope = TimingOf<Timing>::Scope;
+    static const Timing& timing() { return TimingOf<Timing>::current(); }
 
 protected:
     virtual bool IsInteger() const { return false; }

@@ -91,7 +91,8 @@ CliSession::CliSession(double serverTimeoutS)
     m_heartbeat->start(kHeartbeatMs);
     // Every synchronizer the model creates from now on gives up after the
     // same time as the tool's own waits.
-    Synchronizer::SetTimeoutMsForTesting(std::max(1, m_timeoutMs));
+    m_syncTiming = std::make_unique<Synchronizer::TimingScope>(
+        Synchronizer::Timing{.timeoutMs = std::max(1, m_timeoutMs)});
     m_server = std::make_unique<TServer>();
     m_server->SetOnDdeMessage(TServerMessageEvent(this, &CliSession::DdeMessage));
     m_server->SetOnTerminate(TServerEvent(this, &CliSession::Terminated));

@@ -30,6 +30,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "ddelink/Synchronizer.h"
+
 class QTimer;
 
 namespace orvane {
@@ -118,6 +120,8 @@ private:
     int m_timeoutMs;
     std::unique_ptr<StallWatchdog> m_watchdog;
     std::unique_ptr<QTimer> m_heartbeat;
+    // Every synchronizer the model creates gives up after the tool's time-out.
+    std::unique_ptr<Synchronizer::TimingScope> m_syncTiming;
     std::unique_ptr<TServer> m_server;
     bool m_connectStarted = false;
     bool m_connectFinished = false;

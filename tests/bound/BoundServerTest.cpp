@@ -95,12 +95,11 @@ struct Counter {
 
 class BoundServerTest : public ::testing::Test {
 protected:
+    const TKIServer::TimingScope m_serverTiming{{.retryIntervalMs = 50}};
+    const Synchronizer::TimingScope m_synchronizerTiming{{.timeoutMs = 20000}};
+    const TKIDuxlaneControl::TimingScope m_controlTiming{{.confirmIntervalMs = 20}};
+
     void SetUp() override {
-        TKIServer::SetRetryIntervalMsForTesting(50);
-        Synchronizer::SetTimeoutMsForTesting(20000);
-        TKIDuxlaneControl::Timing timing;
-        timing.confirmIntervalMs = 20;
-        TKIDuxlaneControl::SetTimingForTesting(timing);
         ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(kNetwork))) << m_sim.errorString().toStdString();
         {
             TRegistry registry(HKEY_LOCAL_MACHINE);
@@ -128,16 +127,13 @@ protected:
         m_control.reset();
         m_server.reset();
         m_sim.stop();
-        TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
-        TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
     }
 
     // The control's value of an item, asked for on the control's conversation
     // (never the value a bound control's item holds).
     QString Request(const QString& name) {
         struct Reply {
-            void Got(const char* value, EDdeError* error) {
-                const std::unique_ptr<EDdeError> owned(error);
+            void Got(const char* value, std::unique_ptr<EDdeError> owned) {
                 text = owned ? QStringLiteral("<error>") : QString::fromLatin1(value);
                 done = true;
             }

@@ -127,7 +127,7 @@ TEST(SpinEdit, EscapeGivesTheTextBeforeTypingBack) {
 }
 
 TEST(SpinEdit, HeldButtonStepsAtOnceThenRepeats) {
-    TKSpinEdit::SetRepeatIntervalMsForTesting(50);
+    const TKSpinEdit::TimingScope fast({.repeatIntervalMs = 50});
     TKSpinEdit edit;
     edit.show();
     Counter changes;
@@ -146,7 +146,6 @@ TEST(SpinEdit, HeldButtonStepsAtOnceThenRepeats) {
     EXPECT_LE(held, 6);
     QTest::qWait(120);
     EXPECT_EQ(changes.count, held) << "no step after the release";
-    TKSpinEdit::SetRepeatIntervalMsForTesting(0);
 }
 
 TEST(MultiFieldSpinEdit, FieldIndexOutOfBoundsRaises) {
