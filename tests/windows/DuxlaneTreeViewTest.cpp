@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "QtPrinters.h"
+
 #include <QApplication>
 #include <QTest>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ModelFixture.h"
+#include "QtPrinters.h"
 #include "model/KIServer.h"
 #include "windows/Main.h"
 
