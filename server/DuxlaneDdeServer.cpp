@@ -426,33 +426,70 @@ HDDEDATA DuxlaneDdeServer::onPoke(HCONV conv, HSZ, HSZ item, UINT fmt, HDDEDATA 
 }
 
 bool DuxlaneDdeServer::runOpenCommands(const QString& commands, QString* why) {
-    // "[open("path")]", possibly several in a row; the quotes may be left out.
-    QString rest = commands.trimmed();
-    if (rest.isEmpty()) {
+    // "[open("path")]", possibly several in a row. Inside the quotes every
+    // character stands for itself (brackets and parentheses too) and a double
+    // quote is written twice; without quotes the path runs to the first ")]".
+    const QString text = commands.trimmed();
+    if (text.isEmpty()) {
         *why = QStringLiteral("the command is empty");
         return false;
     }
-    while (!rest.isEmpty()) {
+    qsizetype at = 0;
+    const auto skipSpaces = [&] {
+        while (at < text.size() && text[at].isSpace()) {
+            ++at;
+        }
+    };
+    while (at < text.size()) {
+        const QString rest = text.mid(at);
         if (!rest.startsWith(QLatin1Char('['))) {
             *why = QStringLiteral("'%1' is not a command in brackets").arg(rest.left(60));
             return false;
         }
-        const qsizetype close = rest.indexOf(QLatin1String(")]"));
-        if (close < 0) {
-            *why = QStringLiteral("'%1' has no closing ')]'").arg(rest.left(60));
+        if (!rest.mid(1).startsWith(QLatin1String("open("), Qt::CaseInsensitive)) {
+            *why = QStringLiteral("'%1' is not a command of the server").arg(rest.left(60));
             return false;
         }
-        const QString command = rest.mid(1, close);
-        rest = rest.mid(close + 2).trimmed();
-        if (!command.startsWith(QLatin1String("open("), Qt::CaseInsensitive)) {
-            *why = QStringLiteral("'%1' is not a command of the server").arg(command.left(60));
-            return false;
+        at += 6;
+        skipSpaces();
+        QString path;
+        if (at < text.size() && text[at] == QLatin1Char('"')) {
+            ++at;
+            bool closed = false;
+            while (at < text.size()) {
+                if (text[at] == QLatin1Char('"')) {
+                    if (at + 1 < text.size() && text[at + 1] == QLatin1Char('"')) {
+                        path += QLatin1Char('"');
+                        at += 2;
+                        continue;
+                    }
+                    ++at;
+                    closed = true;
+                    break;
+                }
+                path += text[at++];
+            }
+            if (!closed) {
+                *why = QStringLiteral("'%1' has no closing quote").arg(rest.left(60));
+                return false;
+            }
+            skipSpaces();
+            if (text.mid(at, 2) != QLatin1String(")]")) {
+                *why = QStringLiteral("'%1' has no closing ')]' after the quoted name")
+                           .arg(rest.left(60));
+                return false;
+            }
+            at += 2;
+        } else {
+            const qsizetype close = text.indexOf(QLatin1String(")]"), at);
+            if (close < 0) {
+                *why = QStringLiteral("'%1' has no closing ')]'").arg(rest.left(60));
+                return false;
+            }
+            path = text.mid(at, close - at).trimmed();
+            at = close + 2;
         }
-        QString path = command.mid(5, command.size() - 6).trimmed();
-        if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) &&
-            path.endsWith(QLatin1Char('"'))) {
-            path = path.mid(1, path.size() - 2);
-        }
+        skipSpaces();
         if (path.isEmpty()) {
             *why = QStringLiteral("the open command names no file");
             return false;
@@ -492,6 +529,11 @@ HDDEDATA DuxlaneDdeServer::onExecute(HCONV conv, HSZ, HDDEDATA data) {
     const auto which = SimControl::commandOf(command);
     if (which) {
         const QString name = commandName(*which);
+        if (m_options.refusedCommands.contains(name, Qt::CaseInsensitive)) {
+            qCInfo(lcServer).noquote()
+                << "Command" << name << "on" << control->topic() << "refused (fault injection)";
+            return DDE_FNOTPROCESSED;
+        }
         if (m_options.silentCommands.contains(name, Qt::CaseInsensitive)) {
             qCInfo(lcServer).noquote() << "Command" << name << "on" << control->topic()
                                        << "taken but never answered (fault injection)";

@@ -73,6 +73,12 @@ namespace {
 
 std::optional<double> parseReal(QString text) {
     text = text.trimmed();
+    // Either separator is taken as the decimal one, but only one of them:
+    // "1,234.5" or "1.234,5" is a number with digit groups, and reading a
+    // part of it would store a wrong value.
+    if (text.count(QLatin1Char(',')) + text.count(QLatin1Char('.')) > 1) {
+        return std::nullopt;
+    }
     const qsizetype comma = text.indexOf(QLatin1Char(','));
     if (comma >= 0) {
         text[comma] = QLatin1Char('.');

@@ -81,6 +81,7 @@ ServerOptions ServerOptions::fromEnvironment() {
     o.silentItems = envList(env, "DUXLANE_SILENT_ITEMS");
     o.errorItems = envList(env, "DUXLANE_ERROR_ITEMS");
     o.silentCommands = envList(env, "DUXLANE_SILENT_COMMANDS");
+    o.refusedCommands = envList(env, "DUXLANE_REFUSED_COMMANDS");
     for (const QString& entry : envList(env, "DUXLANE_FAIL_COMMANDS")) {
         addFailCommand(entry, &o.failCommands);
     }
@@ -172,6 +173,11 @@ bool ServerOptions::parseArguments(const QStringList& arguments, QString* error)
                 return false;
             }
             silentCommands.push_back(v);
+        } else if (arg == QLatin1String("--refuse-command")) {
+            if (!next(&v)) {
+                return false;
+            }
+            refusedCommands.push_back(v);
         } else if (arg == QLatin1String("--fail-command")) {
             if (!next(&v)) {
                 return false;
@@ -233,6 +239,7 @@ QString ServerOptions::usage() {
         "  --silent-item NAME       requests and pokes of NAME never answer (repeatable)\n"
         "  --error-item NAME        requests, pokes and hot links of NAME are refused\n"
         "  --silent-command NAME    command NAME is taken but never answers\n"
+        "  --refuse-command NAME    command NAME is refused (DDE_FNOTPROCESSED)\n"
         "  --fail-command NAME=CODE command NAME answers CODE and does nothing\n"
         "  --dead-control TOPIC     control TOPIC answers \"Control Status\" \"0\" for ever\n"
         "  --exit-after MS          end the server this long after it started\n"

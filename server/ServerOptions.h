@@ -36,6 +36,7 @@ struct ServerOptions {
     QStringList silentItems;          // requests and pokes of these never answer; no hot-link data
     QStringList errorItems;           // requests, pokes and hot links of these are refused
     QStringList silentCommands;       // these commands are taken but their result never comes
+    QStringList refusedCommands;      // these commands are refused as transactions
     QHash<QString, int> failCommands; // upper-cased command -> result code answered instead
     QStringList deadControls;         // these controls answer "Control Status" "0" for ever
     int exitAfterMs = -1;             // the server ends by itself this long after starting

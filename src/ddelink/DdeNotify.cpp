@@ -45,6 +45,18 @@ bool NotifyEventSet::Contains(std::uint32_t key) const {
     return false;
 }
 
+bool NotifyEventSet::Remove(std::uint32_t key) {
+    for (auto it = m_entries.First(); it->IsValid(); it->Next()) {
+        auto* entry = it->CurrentAs<TNotifyObj>();
+        if (entry->Key() == key) {
+            m_entries.Remove(*it);
+            delete entry;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::uint32_t NotifyEventSet::TakeFirst() {
     auto it = m_entries.First();
     if (!it->IsValid()) {

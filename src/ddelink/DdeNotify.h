@@ -58,6 +58,8 @@ public:
     // no such entry; the error is freed then.
     bool Fire(std::uint32_t key, const char* value, std::unique_ptr<EDdeError> error);
     bool Contains(std::uint32_t key) const;
+    // Unlinks and frees the first entry with the key without calling it.
+    bool Remove(std::uint32_t key);
     // Unlinks and frees the first entry and returns its key; 0 when empty.
     std::uint32_t TakeFirst();
     int Count() const { return m_entries.Count(); }

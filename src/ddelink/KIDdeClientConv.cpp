@@ -181,11 +181,12 @@ DWORD TKIDdeClientConv::StartTransaction(TKIDdeMgr* manager, const QByteArray& d
     return transaction;
 }
 
-void TKIDdeClientConv::AsyncItemTransaction(const QString& item, UINT format, UINT type,
-                                            const QByteArray* data, const TDdeDataEvent& callback) {
+DWORD TKIDdeClientConv::AsyncItemTransaction(const QString& item, UINT format, UINT type,
+                                             const QByteArray* data,
+                                             const TDdeDataEvent& callback) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
-        return;
+        return 0;
     }
     const HSZ handle = CreateItemHandle(manager, toWindows1252(item));
     const DWORD transaction = StartTransaction(manager, data ? *data : QByteArray(),
@@ -193,14 +194,27 @@ void TKIDdeClientConv::AsyncItemTransaction(const QString& item, UINT format, UI
     // The library keeps what it needs of the name for the transaction.
     DdeFreeStringHandle(manager->Instance(), handle);
     m_pending.Add(transaction, callback);
+    return transaction;
 }
 
-void TKIDdeClientConv::Request(const QString& item, const TDdeDataEvent& callback) {
-    AsyncItemTransaction(item, CF_TEXT, XTYP_REQUEST, nullptr, callback);
+DWORD TKIDdeClientConv::Request(const QString& item, const TDdeDataEvent& callback) {
+    return AsyncItemTransaction(item, CF_TEXT, XTYP_REQUEST, nullptr, callback);
 }
 
-void TKIDdeClientConv::RequestRaw(const QString& item, const TDdeDataEvent& callback) {
-    AsyncItemTransaction(item, CF_PRIVATEFIRST, XTYP_REQUEST, nullptr, callback);
+DWORD TKIDdeClientConv::RequestRaw(const QString& item, const TDdeDataEvent& callback) {
+    return AsyncItemTransaction(item, CF_PRIVATEFIRST, XTYP_REQUEST, nullptr, callback);
+}
+
+void TKIDdeClientConv::Abandon(DWORD transaction) {
+    if (transaction == 0 || !m_pending.Remove(transaction)) {
+        return;
+    }
+    TKIDdeMgr* manager = m_tableManager != nullptr ? m_tableManager : TKIDdeMgr::Current();
+    if (manager != nullptr && m_conversation != 0 &&
+        !DdeAbandonTransaction(manager->Instance(), m_conversation, transaction)) {
+        qCDebug(lcDdeLink) << "abandoning transaction" << transaction << "on" << m_topic
+                           << "failed:" << manager->LastErrorText();
+    }
 }
 
 void TKIDdeClientConv::Poke(const QString& item, const QByteArray& value,
@@ -225,9 +239,16 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QByteArray& value) {
     const HDDEDATA ok = DdeClientTransaction(
         reinterpret_cast<LPBYTE>(data.data()), static_cast<DWORD>(data.size()), m_conversation,
         handle, CF_TEXT, XTYP_POKE, kPokeWaitTimeoutMs, &result);
-    const QString text = ok == 0 ? manager->LastErrorText() : QString();
+    const UINT code = ok == 0 ? DdeGetLastError(manager->Instance()) : DMLERR_NO_ERROR;
     DdeFreeStringHandle(manager->Instance(), handle);
     if (ok == 0) {
+        const QString text = DdeErrorText(code);
+        if (code == DMLERR_SERVER_DIED || code == DMLERR_NO_CONV_ESTABLISHED) {
+            // The partner has gone: the conversation says so at once, not
+            // only once the event loop brings the disconnect, so that callers
+            // between two waits stop instead of writing into nothing.
+            MarkDisconnected();
+        }
         throw EDdeError(text);
     }
 }
@@ -236,28 +257,64 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QString& value) {
     PokeWait(item, toWindows1252(value));
 }
 
-void TKIDdeClientConv::Execute(const QString& command, const TDdeDataEvent& callback) {
+DWORD TKIDdeClientConv::Execute(const QString& command, const TDdeDataEvent& callback) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
-        return;
+        return 0;
     }
     const DWORD transaction = StartTransaction(manager, ZeroTerminated(toWindows1252(command)),
                                                true, 0, CF_TEXT, XTYP_EXECUTE, false);
     m_pending.Add(transaction, callback);
+    return transaction;
 }
 
-std::int64_t TKIDdeClientConv::StartAdvise(const QString& item, const TDdeDataEvent& callback) {
+std::int64_t TKIDdeClientConv::StartAdvise(const QString& item, const TDdeDataEvent& callback,
+                                           const TDdeDataEvent& started) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
         return kNoAdviseKey;
     }
     // Held while the link runs: advise data is routed by this handle.
     const HSZ handle = CreateItemHandle(manager, toWindows1252(item));
-    StartTransaction(manager, QByteArray(), false, handle, CF_TEXT,
-                     XTYP_ADVSTART | (m_ackAdvise ? XTYPF_ACKREQ : 0), true);
+    const DWORD transaction =
+        StartTransaction(manager, QByteArray(), false, handle, CF_TEXT,
+                         XTYP_ADVSTART | (m_ackAdvise ? XTYPF_ACKREQ : 0), true);
     m_adviseHandles.push_back(handle);
     m_advise.Add(handle, callback);
+    if (started) {
+        m_pending.Add(transaction, started);
+        m_adviseStarts.emplace_back(handle, transaction);
+    }
     return handle;
+}
+
+void TKIDdeClientConv::AdviseStartAnswered(DWORD transaction) {
+    std::erase_if(m_adviseStarts, [transaction](const std::pair<HSZ, DWORD>& start) {
+        return start.second == transaction;
+    });
+}
+
+void TKIDdeClientConv::DropAdviseStarts(HSZ item) {
+    for (auto it = m_adviseStarts.begin(); it != m_adviseStarts.end();) {
+        if (it->first == item) {
+            m_pending.Remove(it->second);
+            it = m_adviseStarts.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TKIDdeClientConv::ForgetAdvise(HSZ item) {
+    const auto held = std::find(m_adviseHandles.begin(), m_adviseHandles.end(), item);
+    if (item == 0 || held == m_adviseHandles.end()) {
+        return;
+    }
+    m_adviseHandles.erase(held);
+    m_advise.Remove(item);
+    if (m_instance != 0 && TKIDdeMgr::IsAlive()) {
+        DdeFreeStringHandle(m_instance, item);
+    }
 }
 
 void TKIDdeClientConv::StopAdvise(std::int64_t adviseKey) {
@@ -270,6 +327,8 @@ void TKIDdeClientConv::StopAdvise(std::int64_t adviseKey) {
     const HSZ handle = *held;
     m_adviseHandles.erase(held);
     m_advise.Remove(handle);
+    // The subscriber that asked for the link no longer hears of its start.
+    DropAdviseStarts(handle);
     const DWORD instance = m_instance;
     // Released however the stop goes; the name is not needed afterwards.
     struct Release {

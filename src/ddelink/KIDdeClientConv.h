@@ -27,6 +27,7 @@
 // Thread: main thread only. Must not outlive the DDE instance.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <QByteArray>
@@ -70,24 +71,35 @@ public:
     void Disconnect();
 
     // Asynchronous request of a text (CF_TEXT): the callback gets the text; an
-    // empty reply is an empty text, never null.
-    void Request(const QString& item, const TDdeDataEvent& callback);
+    // empty reply is an empty text, never null. Returns the transaction id (0
+    // without connection).
+    DWORD Request(const QString& item, const TDdeDataEvent& callback);
     // Asynchronous request in the private format 0x0200: the callback gets the
     // raw bytes (zeros included) followed by one zero byte; the receiver knows
     // the length from its own protocol.
-    void RequestRaw(const QString& item, const TDdeDataEvent& callback);
+    DWORD RequestRaw(const QString& item, const TDdeDataEvent& callback);
+    // Forgets a pending transaction of this conversation: its callback is
+    // never called and a late answer is dropped. Unknown ids are ignored.
+    void Abandon(DWORD transaction);
     // Asynchronous poke of a text; the callback gets no value on success.
     void Poke(const QString& item, const QByteArray& value, const TDdeDataEvent& callback);
     void Poke(const QString& item, const QString& value, const TDdeDataEvent& callback);
-    // Synchronous poke (kPokeWaitTimeoutMs); raises EDdeError on failure.
+    // Synchronous poke (kPokeWaitTimeoutMs); raises EDdeError on failure. A
+    // failure because the partner has gone marks the conversation
+    // disconnected at once (OnDisconnect fires).
     void PokeWait(const QString& item, const QByteArray& value);
     void PokeWait(const QString& item, const QString& value);
-    // Asynchronous execute of a command text.
-    void Execute(const QString& command, const TDdeDataEvent& callback);
+    // Asynchronous execute of a command text. The callback gets (null, null)
+    // when the server took the command, or the server's refusal.
+    // Returns the transaction id (0 without connection).
+    DWORD Execute(const QString& command, const TDdeDataEvent& callback);
     // Starts a hot link (acknowledged advise) of the item; the callback gets
     // every advise value. Returns the advise key (the item's string handle),
-    // or kNoAdviseKey (-1) without connection.
-    std::int64_t StartAdvise(const QString& item, const TDdeDataEvent& callback);
+    // or kNoAdviseKey (-1) without connection. started, when given, is called
+    // once with the server's answer to the start: (null, null) when the link
+    // runs, or the refusal (the link's subscriber is then already removed).
+    std::int64_t StartAdvise(const QString& item, const TDdeDataEvent& callback,
+                             const TDdeDataEvent& started = TDdeDataEvent());
     // Removes the subscriber of the key and ends the hot link (no callback).
     void StopAdvise(std::int64_t adviseKey);
 
@@ -117,8 +129,16 @@ private:
     // the item handle when it was made for this call, then raises EDdeError.
     DWORD StartTransaction(TKIDdeMgr* manager, const QByteArray& data, bool withData, HSZ item,
                            UINT format, UINT type, bool itemMadeForCall);
-    void AsyncItemTransaction(const QString& item, UINT format, UINT type, const QByteArray* data,
-                              const TDdeDataEvent& callback);
+    DWORD AsyncItemTransaction(const QString& item, UINT format, UINT type, const QByteArray* data,
+                               const TDdeDataEvent& callback);
+    // The server refused the hot link of the item handle: its subscriber and
+    // held handle go (no stop is sent).
+    void ForgetAdvise(HSZ item);
+    // The start of a hot link has been answered: its started callback (if
+    // any) is no longer one a StopAdvise must take back.
+    void AdviseStartAnswered(DWORD transaction);
+    // Drops the started callbacks of the item handle's unanswered starts.
+    void DropAdviseStarts(HSZ item);
     // The connection ended: handle 0, then OnDisconnect if it was live.
     void MarkDisconnected();
     void ForgetTableEntry();
@@ -142,6 +162,9 @@ private:
     HCONV m_tableHandle = 0;
     DWORD m_instance = 0;             // of the string handles below and above
     std::vector<HSZ> m_adviseHandles; // item handles held for running advises
+    // Unanswered hot link starts with a started callback: item handle and
+    // transaction, so that stopping the link also drops that callback.
+    std::vector<std::pair<HSZ, DWORD>> m_adviseStarts;
 };
 
 } // namespace orvane

@@ -246,6 +246,9 @@ void TKIDdeMgr::ReportFailure(const QString& operation, const QString& topic, co
 void TKIDdeMgr::CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD transaction,
                                     HDDEDATA data, HSZ item) {
     TKIDdeClientConv* conversation = FindConversation(handle);
+    if ((type & ~(XTYPF_ACKREQ | XTYPF_NODATA)) == XTYP_ADVSTART) {
+        conversation->AdviseStartAnswered(transaction);
+    }
     if (data == 0) {
         // Read at once: the report below may run the event loop.
         const QString errorText = LastErrorText();
@@ -259,6 +262,11 @@ void TKIDdeMgr::CompleteTransaction(HCONV handle, UINT type, UINT format, DWORD 
         // may be gone now.
         if (g_alive != self || FindConversation(handle) != conversation) {
             return;
+        }
+        if ((type & ~(XTYPF_ACKREQ | XTYPF_NODATA)) == XTYP_ADVSTART) {
+            // A refused link delivers nothing: its subscriber goes, so that a
+            // later start of the same item is not a second subscriber.
+            conversation->ForgetAdvise(item);
         }
         if (conversation->m_pending.Contains(transaction)) {
             conversation->m_pending.Fire(transaction, nullptr,

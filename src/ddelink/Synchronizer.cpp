@@ -45,11 +45,15 @@ void Synchronizer::CompleteTransaction() {
 }
 
 void Synchronizer::WaitForCompletion() {
+    WaitForCompletion(m_timer.interval());
+}
+
+void Synchronizer::WaitForCompletion(int timeoutMs) {
     if (m_idle) {
         return;
     }
     m_timedOut = false;
-    m_timer.start();
+    m_timer.start(timeoutMs);
     while (m_timer.isActive()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }

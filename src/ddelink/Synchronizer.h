@@ -52,6 +52,8 @@ public:
     // "Communications with the server failed.  You need to restart your
     // application".
     void WaitForCompletion();
+    // The same with its own time-out (the shorter waits of shutting down).
+    void WaitForCompletion(int timeoutMs);
 
     bool IsIdle() const { return m_idle; }
     bool TimedOut() const { return m_timedOut; }

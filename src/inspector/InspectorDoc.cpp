@@ -3,6 +3,7 @@
 #include "inspector/InspectorLog.h"
 #include "model/KIDevice.h"
 #include "platform/DialogService.h"
+#include "platform/TextCodec.h"
 
 namespace orvane {
 
@@ -153,19 +154,23 @@ void TInspectorDoc::SheetModified() {
 
 QString TInspectorDoc::Save(int top, int width, int left, int height, int stateCode) {
     if (m_fileName.isEmpty()) {
-        PromptFileName();
-    }
-    if (m_fileName.isEmpty()) {
-        return QString();
+        return SaveAs(top, width, left, height, stateCode);
     }
     return write({top, width, left, height, stateCode}) ? m_fileName : QString();
 }
 
 QString TInspectorDoc::SaveAs(int top, int width, int left, int height, int stateCode) {
+    const QString previous = m_fileName;
     if (!PromptFileName()) {
         return QString();
     }
-    return write({top, width, left, height, stateCode}) ? m_fileName : QString();
+    if (!write({top, width, left, height, stateCode})) {
+        // The document is not in the chosen file: a later Save must not aim
+        // at a path that has just failed as if it held the document.
+        m_fileName = previous;
+        return QString();
+    }
+    return m_fileName;
 }
 
 bool TInspectorDoc::PromptFileName() {
@@ -199,7 +204,42 @@ QByteArray TInspectorDoc::FileBytes(const TInspectorWindowSettings& settings) co
     return writer.Bytes();
 }
 
+QString TInspectorDoc::UnsavableText() const {
+    const auto keeps = [](const QString& text) {
+        return fromWindows1252(toWindows1252(text)) == text;
+    };
+    for (const auto& sheet : m_sheets) {
+        const QString& name = sheet->Name();
+        // A sheet name is read back as the line after an empty one, up to its
+        // first TAB: an empty one would give its variables to the sheet before.
+        if (name.isEmpty() || name.contains(QLatin1Char('\t')) ||
+            name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) ||
+            name.size() > kMaxSheetNameLength || !keeps(name)) {
+            return QStringLiteral("The sheet name \"%1\" cannot be saved in an inspector file: "
+                                  "give the sheet a name of one line, without TAB, of at most "
+                                  "%2 characters of the system code page.")
+                .arg(name)
+                .arg(kMaxSheetNameLength);
+        }
+        for (int row = 0; row < sheet->Count(); ++row) {
+            const TOVVariable* const variable = sheet->Get(row);
+            if (!keeps(variable->Description())) {
+                return QStringLiteral("The description of %1 on sheet \"%2\" holds characters "
+                                      "that cannot be saved in an inspector file.")
+                    .arg(variable->ItemName(), name);
+            }
+        }
+    }
+    return QString();
+}
+
 bool TInspectorDoc::write(const TInspectorWindowSettings& settings) {
+    // Refused before anything is written: the file must read back the same.
+    const QString unsavable = UnsavableText();
+    if (!unsavable.isEmpty()) {
+        showError(unsavable);
+        return false;
+    }
     TInspectorFileWriter writer(settings);
     fill(writer);
     if (!writer.SaveTo(m_fileName)) {

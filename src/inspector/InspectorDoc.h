@@ -85,7 +85,8 @@ public:
     // file could not be written (then "Error opening file.  File could not be
     // found" was shown and nothing changed on disk nor in Modified).
     QString Save(int top, int width, int left, int height, int stateCode);
-    // Always asks; writes only when the user chose a name. Result as Save.
+    // Always asks; writes only when the user chose a name. Result as Save; a
+    // write that fails keeps the previous FileName.
     QString SaveAs(int top, int width, int left, int height, int stateCode);
     // The save dialog for inspector files; on OK with a name, FileName becomes
     // that name and the result is true.
@@ -99,6 +100,11 @@ public:
 private:
     void fill(TInspectorFileWriter& writer) const;
     bool write(const TInspectorWindowSettings& settings);
+    // Why the document cannot be saved so that it reads back the same (a
+    // sheet name that is empty, holds a TAB or line break, is too long or has
+    // characters outside the code page; a description with such characters),
+    // or an empty text.
+    QString UnsavableText() const;
     void SheetModified();
 
     bool m_modified = false;

@@ -9,7 +9,7 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/ServerInterface.h"
-#include "ddelink/Synchronizer.h"
+#include "ddelink/SyncRequest.h"
 #include "model/KIItem.h"
 #include "model/KIServer.h"
 #include "model/KIStatusPanel.h"
@@ -29,7 +29,7 @@ TKMapItem::~TKMapItem() = default;
 TKIDevice::TKIDevice(TComponent* owner)
     : TComponent(owner), m_items(std::make_unique<TKMapStringToObject>()),
       m_statusPanel(std::make_unique<TKIStatusPanel>()),
-      m_synchronizer(std::make_unique<Synchronizer>()) {}
+      m_request(std::make_unique<TSyncRequest>()) {}
 
 TKIDevice::~TKIDevice() {
     m_items->FreeValuesAndClear();
@@ -78,6 +78,7 @@ void TKIDevice::SetServer(TKIServer* server) {
         m_conversation = nullptr;
     }
     m_active = false;
+    m_state = TKIDeviceState::Unassigned;
     if (m_server) {
         m_server->RemoveFreeNotification(this);
     }
@@ -104,6 +105,7 @@ void TKIDevice::Notification(TComponent* component, TOperation operation) {
         m_server = nullptr;
         m_conversation = nullptr;
         m_active = false;
+        m_state = TKIDeviceState::Unassigned;
     }
     m_statusPanel->Notification(component, operation);
     TComponent::Notification(component, operation);
@@ -111,10 +113,14 @@ void TKIDevice::Notification(TComponent* component, TOperation operation) {
 
 void TKIDevice::Connect() {
     if (m_server) {
+        m_state = TKIDeviceState::Connecting;
+        m_connectFailure.clear();
         try {
             m_server->OpenTopic(m_identifier, TConvNotifyEvent(this, &TKIDevice::Connected));
         } catch (const Exception& e) {
             qCWarning(lcModel) << "Opening topic" << m_identifier << "failed:" << e.what();
+            m_state = TKIDeviceState::NotConnected;
+            m_connectFailure = QStringLiteral("Failed to Connect to: ") + m_identifier;
             throw Exception(QStringLiteral("Failed to Connect to: ") + m_identifier);
         }
     }
@@ -139,14 +145,34 @@ void TKIDevice::Disconnect() {
         m_conversation = nullptr;
     }
     m_active = false;
+    m_state = TKIDeviceState::Unassigned;
+    m_connectFailure.clear();
+}
+
+void TKIDevice::ConnectFailed(const QString& message) {
+    m_state = TKIDeviceState::NotConnected;
+    m_connectFailure = message;
+    m_active = false;
+    qCWarning(lcModel) << m_identifier << "not connected:" << message;
+    SetStatusText(QStringLiteral("Not Active."));
+    if (m_onConnectFailed) {
+        m_onConnectFailed(this);
+    }
 }
 
 void TKIDevice::Connected(TKIDdeClientConv* conversation) {
     if (conversation == nullptr) {
+        // The server has spent its retries (and told the engineer): without
+        // this answer the main window would wait for the control for ever.
+        if (m_state == TKIDeviceState::Connecting) {
+            ConnectFailed(QStringLiteral("Could not open topic: ") + m_identifier);
+        }
         return;
     }
     m_conversation = conversation;
     m_active = true;
+    m_state = TKIDeviceState::Connected;
+    m_connectFailure.clear();
     ForEachItem([this](TKIItem* item) {
         try {
             item->Connect(m_conversation);
@@ -223,23 +249,9 @@ const QStringList& TKIDevice::ReadList(const char* item, QStringList& list, bool
     if (m_identifier.isEmpty() || m_conversation == nullptr) {
         throw Exception(QStringLiteral("Control has not been connected."));
     }
-    m_synchronizer->StartTransaction();
-    m_replyError.reset();
-    m_replyText.clear();
-    try {
-        m_conversation->Request(QString::fromLatin1(item),
-                                TDdeDataEvent(this, &TKIDevice::ListReceived));
-    } catch (...) {
-        m_synchronizer->CompleteTransaction();
-        throw;
-    }
-    m_synchronizer->WaitForCompletion();
-    if (m_replyError) {
-        std::unique_ptr<EDdeError> error = std::move(m_replyError);
-        throw EDdeError(*error);
-    }
+    const QString reply = m_request->RequestText(m_conversation, QString::fromLatin1(item));
     list.clear();
-    SplitNameList(m_replyText, list);
+    SplitNameList(reply, list);
     loaded = true;
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -247,15 +259,6 @@ const QStringList& TKIDevice::ReadList(const char* item, QStringList& list, bool
         return collator.compare(a, b) < 0;
     });
     return list;
-}
-
-void TKIDevice::ListReceived(const char* value, EDdeError* error) {
-    if (error) {
-        m_replyError.reset(error);
-    } else {
-        m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
-    }
-    m_synchronizer->CompleteTransaction();
 }
 
 void TKIDevice::SetOnConnect(const TKIDeviceEvent& handler) {

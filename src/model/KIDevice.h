@@ -12,13 +12,24 @@
 //   restart by themselves.
 // - The name lists "TopicItemList" and "MutableItemList" are read
 //   synchronously and cached (sorted without regard to letter case).
-// - One listener (OnConnect) is told when the device has connected.
+// - One listener (OnConnect) is told each time the device has connected; one
+//   (OnConnectFailed) once each time connecting is given up.
+//
+// A control that never connected: when the server cannot hand over the topic
+// (its retries are spent), or the control never confirms that it answers,
+// the device ends in ConnectionState() == NotConnected and ConnectFailure()
+// holds the message the engineer was shown. Windows show such a control (its
+// tab or tree root) as Identifier() + kNotConnectedMark, offer none of its
+// commands and read none of its items; the main window counts it as settled,
+// so it never waits for it. A later successful connection (a reconnect)
+// moves it to Connected and clears the failure.
 //
 // Thread: main thread only; the list reads wait with the event loop running.
 // Errors: "Control has not been connected." (list read without conversation),
 // "Failed to Connect to: " + identifier (the server refused the topic),
 // EDdeError (list request answered with an error), SynchronizerException.
 
+#include <cstdint>
 #include <memory>
 
 #include <QString>
@@ -31,7 +42,7 @@
 namespace orvane {
 
 class EDdeError;
-class Synchronizer;
+class TSyncRequest;
 class TKIDdeClientConv;
 class TKIDevice;
 class TKIItem;
@@ -40,6 +51,17 @@ class TKIStatusPanel;
 class TKMapStringToObject;
 
 using TKIDeviceEvent = Delegate<TKIDevice*>;
+
+// Where a device stands with its control.
+enum class TKIDeviceState : std::uint8_t {
+    Unassigned,   // no server or no identifier yet
+    Connecting,   // topic asked for, or the control's answer being confirmed
+    Connected,    // the control answered; items are live
+    NotConnected, // given up: see ConnectFailure()
+};
+
+// What windows put after the identifier of a control that never connected.
+inline constexpr const char* kNotConnectedMark = " (not connected)";
 
 // The pause after DisconnectItems, so the server has ended every link.
 constexpr int kDisconnectItemsSleepMs = 1000;
@@ -89,8 +111,9 @@ public:
     // once or later. Raises "Failed to Connect to: " + Identifier when the
     // server raises.
     virtual void Connect();
-    // The server's answer: null (topic not available) is ignored; otherwise the
-    // items get the conversation, OnConnect is called and "Active." shown.
+    // The server's answer: null (the topic could not be had) gives the device
+    // up (NotConnected, OnConnectFailed); otherwise the items get the
+    // conversation, OnConnect is called and "Active." shown.
     virtual void Connected(TKIDdeClientConv* conversation);
     // The item of that name (upper-cased a-z), created on first use; one more
     // claim each call. Give it back with ReleaseItem(item->Name()).
@@ -110,6 +133,13 @@ public:
     // Calls the handler at once when the device has a conversation, then keeps
     // it as the one listener.
     void SetOnConnect(const TKIDeviceEvent& handler);
+
+    // Called once each time connecting is given up (the state is then
+    // NotConnected and ConnectFailure() says why).
+    void SetOnConnectFailed(const TKIDeviceEvent& handler) { m_onConnectFailed = handler; }
+    TKIDeviceState ConnectionState() const { return m_state; }
+    // The message shown when connecting was given up; empty otherwise.
+    const QString& ConnectFailure() const { return m_connectFailure; }
 
     // The topic's conversation (borrowed from the server), or null.
     TKIDdeClientConv* Conversation() const { return m_conversation; }
@@ -131,10 +161,13 @@ protected:
     void SetActive(bool active) { m_active = active; }
     // Releases the topic at the server and clears Active.
     void Disconnect();
+    // Connecting is given up with the message the engineer was shown:
+    // NotConnected, then OnConnectFailed.
+    void ConnectFailed(const QString& message);
+    void SetConnectionState(TKIDeviceState state) { m_state = state; }
 
 private:
     const QStringList& ReadList(const char* item, QStringList& list, bool& loaded);
-    void ListReceived(const char* value, EDdeError* error);
     // Stops the items' hot links on the current conversation (they restart
     // with the next one).
     void DisconnectItemsFrom();
@@ -150,10 +183,11 @@ private:
     bool m_mutableListLoaded = false;
     QStringList m_topicItemList;
     QStringList m_mutableItemList;
-    std::unique_ptr<Synchronizer> m_synchronizer;
-    QString m_replyText;
-    std::unique_ptr<EDdeError> m_replyError;
+    std::unique_ptr<TSyncRequest> m_request;
     TKIDeviceEvent m_onConnect;
+    TKIDeviceEvent m_onConnectFailed;
+    TKIDeviceState m_state = TKIDeviceState::Unassigned;
+    QString m_connectFailure;
     TKIDdeClientConv* m_conversation = nullptr;
     bool m_active = false;
 };

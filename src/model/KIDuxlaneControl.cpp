@@ -7,6 +7,7 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/ServerInterface.h"
+#include "ddelink/SyncRequest.h"
 #include "ddelink/Synchronizer.h"
 #include "model/KIDuxlaneItem.h"
 #include "model/ModelLog.h"
@@ -73,7 +74,7 @@ const CommandInfo& Info(TKIDuxlaneControl::Command command) {
 
 TKIDuxlaneControl::TKIDuxlaneControl(TComponent* owner)
     : TKIDevice(owner), m_commandSynchronizer(std::make_shared<Synchronizer>()),
-      m_requestSynchronizer(std::make_unique<Synchronizer>()) {
+      m_request(std::make_unique<TSyncRequest>()) {
     m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
     m_resetTimer.setInterval(g_timing.resetPollIntervalMs);
     m_confirmTimer.callOnTimeout([this] { ConfirmTick(); });
@@ -106,7 +107,9 @@ void TKIDuxlaneControl::Connected(TKIDdeClientConv* conversation) {
         return;
     }
     SetConversation(conversation);
+    SetConnectionState(TKIDeviceState::Connecting);
     m_confirmAttemptsLeft = kConfirmAttempts;
+    m_notReadyAnswersLeft = g_timing.confirmNotReadyAnswers;
     m_confirmTimer.setInterval(g_timing.confirmIntervalMs);
     m_confirmTimer.start();
 }
@@ -117,7 +120,7 @@ void TKIDuxlaneControl::ConfirmTick() {
         // The control was released from its server meanwhile.
         return;
     }
-    if (!m_requestSynchronizer->IsIdle()) {
+    if (m_request->IsBusy()) {
         // Inside another request of this control: ask at the next tick.
         m_confirmTimer.start();
         return;
@@ -129,15 +132,18 @@ void TKIDuxlaneControl::ConfirmTick() {
     } catch (const Exception& e) {
         qCDebug(lcModel) << "Confirming" << Identifier() << "failed:" << e.what();
         if (m_confirmAttemptsLeft < 0) {
-            qCWarning(lcModel) << Identifier() << "does not answer; confirmation given up";
-            showError(QStringLiteral("Control is not responding to request of connection"));
+            GiveUpConfirmation();
         } else {
             m_confirmTimer.start();
         }
         return;
     }
     if (!answering) {
-        m_confirmTimer.start();
+        if (--m_notReadyAnswersLeft <= 0) {
+            GiveUpConfirmation();
+        } else {
+            m_confirmTimer.start();
+        }
         return;
     }
     if (Conversation()) {
@@ -146,6 +152,14 @@ void TKIDuxlaneControl::ConfirmTick() {
         m_commandState = kCommandStateReady;
     }
     TKIDevice::Connected(Conversation());
+}
+
+void TKIDuxlaneControl::GiveUpConfirmation() {
+    qCWarning(lcModel) << Identifier() << "does not answer; confirmation given up";
+    const QString message =
+        QStringLiteral("Control is not responding to request of connection: ") + Identifier();
+    showError(message);
+    ConnectFailed(message);
 }
 
 // ---------------------------------------------------------------------------
@@ -159,37 +173,21 @@ void TKIDuxlaneControl::CheckConnected() const {
 
 QString TKIDuxlaneControl::RequestItem(const char* item, const QString& failureText) {
     CheckConnected();
-    m_replyError.reset();
-    m_requestSynchronizer->StartTransaction();
     try {
-        Conversation()->Request(QString::fromLatin1(item),
-                                TDdeDataEvent(this, &TKIDuxlaneControl::ReplyReceived));
-        m_requestSynchronizer->WaitForCompletion();
+        m_replyText = m_request->RequestText(Conversation(), QString::fromLatin1(item));
+    } catch (const EDdeError&) {
+        // The server answered, with an error: the caller judges it.
+        throw;
     } catch (const Exception& e) {
         qCWarning(lcModel) << "Request of" << item << "on" << Identifier() << "failed:" << e.what();
-        m_requestSynchronizer->CompleteTransaction();
         throw Exception(failureText);
     }
-    if (m_replyError) {
-        std::unique_ptr<EDdeError> error = std::move(m_replyError);
-        throw EDdeError(*error);
+    if (m_replyText.size() > kReplyBufferChars) {
+        // Kept whole: a longer reply must neither overrun nor be cut.
+        qCDebug(lcModel) << "Long reply from" << Identifier() << ":" << m_replyText.size()
+                         << "characters";
     }
     return m_replyText;
-}
-
-void TKIDuxlaneControl::ReplyReceived(const char* value, EDdeError* error) {
-    m_requestSynchronizer->CompleteTransaction();
-    if (error) {
-        m_replyError.reset(error);
-    } else {
-        // Kept whole: the identifiers and the status are short, but a longer
-        // reply must neither overrun nor be cut without a word.
-        m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
-        if (m_replyText.size() > kReplyBufferChars) {
-            qCDebug(lcModel) << "Long reply from" << Identifier() << ":" << m_replyText.size()
-                             << "characters";
-        }
-    }
 }
 
 static QString RequestFailure(const char* item) {
@@ -349,18 +347,42 @@ void TKIDuxlaneControl::CheckResult(Command command, double result, const QStrin
 double TKIDuxlaneControl::RunCommand(Command command, const QString& executeText) {
     const CommandInfo& info = Info(command);
     CheckConnected();
+    // Held for the wait: a confirmation may replace the member meanwhile.
+    const std::shared_ptr<Synchronizer> synchronizer = m_commandSynchronizer;
+    // Before anything is sent: a second command while one waits is refused.
+    synchronizer->StartTransaction();
     // A result that never arrives must not be judged on an earlier command's.
     m_resultText.clear();
     m_resultTarget = &m_resultText;
+    m_commandRefusal.reset();
+    m_awaitingResult = synchronizer.get();
     if (info.statusText) {
         SetStatusText(QString::fromLatin1(info.statusText));
     }
     qCDebug(lcModel) << "Command" << executeText << "on" << Identifier();
-    Conversation()->Execute(executeText, TDdeDataEvent());
-
-    // Held for the wait: a confirmation may replace the member meanwhile.
-    const std::shared_ptr<Synchronizer> synchronizer = m_commandSynchronizer;
-    if (!AwaitResult(ResultItemName(command), *synchronizer)) {
+    TKIDdeClientConv* conversation = Conversation();
+    DWORD execute = 0;
+    try {
+        execute = conversation->Execute(executeText,
+                                        TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
+    } catch (...) {
+        m_awaitingResult = nullptr;
+        synchronizer->CompleteTransaction();
+        throw;
+    }
+    const bool answered = AwaitResult(ResultItemName(command), *synchronizer);
+    if (Conversation() == conversation && conversation != nullptr) {
+        // The execute's answer is no longer awaited by anyone.
+        conversation->Abandon(execute);
+    }
+    if (m_commandRefusal) {
+        const std::unique_ptr<EDdeError> refusal = std::move(m_commandRefusal);
+        StopResultLink();
+        qCWarning(lcModel) << Identifier() << "refused" << executeText << ":" << refusal->what();
+        throw Exception(QStringLiteral("TKIDuxlaneControl.%1: %2")
+                            .arg(QLatin1String(info.operation), refusal->message()));
+    }
+    if (!answered) {
         synchronizer->CompleteTransaction();
         StopResultLink();
         qCWarning(lcModel) << Identifier() << "did not answer" << executeText;
@@ -374,17 +396,17 @@ double TKIDuxlaneControl::RunCommand(Command command, const QString& executeText
 }
 
 bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& synchronizer) {
-    synchronizer.StartTransaction();
-    m_awaitingResult = &synchronizer;
     try {
         const std::int64_t key = Conversation()->StartAdvise(
-            resultItem, TDdeDataEvent(this, &TKIDuxlaneControl::ResultReceived));
+            resultItem, TDdeDataEvent(this, &TKIDuxlaneControl::ResultReceived),
+            TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
         m_resultAdviseKey = key;
         m_resultLinked = key != -1;
-    } catch (const Exception& e) {
-        // Without the link the wait can only end by its time-out.
+    } catch (const EDdeError& e) {
+        // Without the link no result can come: fail now, not at the time-out.
         qCWarning(lcModel) << "Result link" << resultItem << "on" << Identifier()
                            << "failed:" << e.what();
+        EndWaitWithRefusal(new EDdeError(e));
     }
     try {
         synchronizer.WaitForCompletion();
@@ -394,6 +416,26 @@ bool TKIDuxlaneControl::AwaitResult(const QString& resultItem, Synchronizer& syn
     }
     m_awaitingResult = nullptr;
     return true;
+}
+
+void TKIDuxlaneControl::CommandAnswered(const char*, EDdeError* error) {
+    if (error) {
+        EndWaitWithRefusal(error);
+    }
+}
+
+void TKIDuxlaneControl::EndWaitWithRefusal(EDdeError* error) {
+    std::unique_ptr<EDdeError> owned(error);
+    if (m_awaitingResult == nullptr) {
+        qCDebug(lcModel) << "Late refusal on" << Identifier() << ":" << owned->what();
+        return;
+    }
+    if (!m_commandRefusal) {
+        m_commandRefusal = std::move(owned);
+    }
+    Synchronizer* synchronizer = m_awaitingResult;
+    m_awaitingResult = nullptr;
+    synchronizer->CompleteTransaction();
 }
 
 void TKIDuxlaneControl::ResultReceived(const char* value, EDdeError* error) {
@@ -476,7 +518,7 @@ void TKIDuxlaneControl::ResetTick() {
         FinishReset();
         return;
     }
-    if (!m_requestSynchronizer->IsIdle()) {
+    if (m_request->IsBusy()) {
         // Inside another request of this control (the confirmation polls as
         // well): ask at the next tick.
         m_resetTimer.start();

@@ -25,6 +25,9 @@
 //   then answers false);
 // - "Reentrancy on a synchronous transaction." for a second command (or
 //   request) while one of the same kind waits;
+// - "TKIDuxlaneControl.<Command>: " + the server's refusal when the server
+//   refuses the command's execute or the link to its result item (at once,
+//   without waiting for a result that cannot come);
 // - the command's failure text for a result other than 0, and
 //   "TKIDuxlaneControl.<Command>: The control did not report a result." after
 //   the not-responding message box when no result arrived;
@@ -45,6 +48,7 @@ namespace orvane {
 
 class EDdeError;
 class Synchronizer;
+class TSyncRequest;
 class TKIDdeClientConv;
 class TKIDuxlaneControl;
 
@@ -58,9 +62,13 @@ constexpr std::uint8_t kCommandStateProgramming = 2;
 constexpr std::uint8_t kCommandStateCreated = 3;
 
 // Confirmation of a new conversation: "Control Status" asked every
-// kConfirmIntervalMs; given up after kConfirmAttempts + 1 failed requests in a
-// row (a control that answers "0" is asked for as long as it answers).
+// kConfirmIntervalMs; given up after kConfirmAttempts + 1 failed requests, or
+// after kConfirmNotReadyAnswers answers of "0" (a control busy with a long
+// reset or erase gets a minute), whichever comes first. Giving up shows
+// "Control is not responding to request of connection: " + identifier and
+// leaves the control NotConnected (see TKIDevice).
 constexpr int kConfirmAttempts = 20;
+constexpr int kConfirmNotReadyAnswers = 60;
 constexpr int kConfirmIntervalMs = 1000;
 // After an accepted Reset: kResetPolls polls, kResetPollIntervalMs apart.
 constexpr int kResetPolls = 120;
@@ -88,6 +96,7 @@ public:
     // defaults above, tests shorten them with SetTimingForTesting.
     struct Timing {
         int confirmIntervalMs = kConfirmIntervalMs;
+        int confirmNotReadyAnswers = kConfirmNotReadyAnswers;
         int resetPollIntervalMs = kResetPollIntervalMs;
         int resetPolls = kResetPolls;
         int resetPauseMs = kResetPauseMs;
@@ -171,14 +180,19 @@ protected:
 private:
     void CheckConnected() const;
     QString RequestItem(const char* item, const QString& failureText);
-    void ReplyReceived(const char* value, EDdeError* error);
     // Execute, wait, judge: returns the result as a number or raises.
     double RunCommand(Command command, const QString& executeText);
-    // Starts the result link and waits; false when the wait timed out.
+    // Starts the result link and waits on the started synchronizer; false
+    // when the wait timed out.
     bool AwaitResult(const QString& resultItem, Synchronizer& synchronizer);
     void ResultReceived(const char* value, EDdeError* error);
+    // The server's answer to the execute, and to the start of the result
+    // link: a refusal ends the wait at once.
+    void CommandAnswered(const char* value, EDdeError* error);
+    void EndWaitWithRefusal(EDdeError* error);
     void StopResultLink();
     void ConfirmTick();
+    void GiveUpConfirmation();
     void ResetTick();
     void FinishReset();
     // The items lost their links for a Reset that did not happen: give them
@@ -188,16 +202,17 @@ private:
     QString m_resultText;
     QString* m_resultTarget = nullptr;
     QString m_replyText;
-    std::unique_ptr<EDdeError> m_replyError;
+    std::unique_ptr<EDdeError> m_commandRefusal;
     // Shared with a command that waits on it, so that a new confirmation can
     // replace it without freeing it under the wait.
     std::shared_ptr<Synchronizer> m_commandSynchronizer;
-    std::unique_ptr<Synchronizer> m_requestSynchronizer;
+    std::unique_ptr<TSyncRequest> m_request;
     Synchronizer* m_awaitingResult = nullptr;
     std::int64_t m_resultAdviseKey = 0;
     bool m_resultLinked = false;
     QTimer m_confirmTimer;
     int m_confirmAttemptsLeft = 0;
+    int m_notReadyAnswersLeft = 0;
     QTimer m_resetTimer;
     int m_resetPollsLeft = 0;
     TKIDuxlaneControlEvent m_onResetDone;

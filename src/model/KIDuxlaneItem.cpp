@@ -3,7 +3,7 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/ServerInterface.h"
-#include "ddelink/Synchronizer.h"
+#include "ddelink/SyncRequest.h"
 #include "model/ModelLog.h"
 #include "platform/TextCodec.h"
 
@@ -82,7 +82,7 @@ QByteArray ReassembleAttributeReply(const char* buffer) {
 }
 
 TKIDuxlaneItem::TKIDuxlaneItem(const QString& name)
-    : TKIItem(name), m_attributeSynchronizer(std::make_unique<Synchronizer>()) {}
+    : TKIItem(name), m_attributeRequest(std::make_unique<TSyncRequest>()) {}
 
 TKIDuxlaneItem::~TKIDuxlaneItem() = default;
 
@@ -141,32 +141,28 @@ void TKIDuxlaneItem::FetchAttributes() {
     CheckConnected();
     m_attributesFetched = true;
 
-    m_attributeSynchronizer->StartTransaction();
+    QByteArray reply;
     try {
-        m_attributeError.reset();
-        m_attributeReply.clear();
-        Conversation()->RequestRaw(Name(),
-                                   TDdeDataEvent(this, &TKIDuxlaneItem::AttributesReceived));
-        m_attributeSynchronizer->WaitForCompletion();
-        if (m_attributeError) {
-            std::unique_ptr<EDdeError> error = std::move(m_attributeError);
-            throw EDdeError(*error);
-        }
+        reply = m_attributeRequest->RequestRaw(Conversation(), Name(), &ReassembleAttributeReply);
     } catch (const EDdeError& e) {
         qCInfo(lcModel) << "Attributes of" << Name() << "not available:" << e.what();
         UseDefaultAttributes();
-        m_attributeError.reset();
-        m_attributeSynchronizer->CompleteTransaction();
         return;
+    } catch (const SynchronizerException&) {
+        throw;
+    } catch (const Exception&) {
+        // The conversation was not live: nothing was spent, fetch again later.
+        m_attributesFetched = false;
+        throw;
     }
 
-    if (m_attributeReply.isEmpty()) {
+    if (reply.isEmpty()) {
         throw Exception(QStringLiteral("Reply was empty ") + Name());
     }
     TKIItemAttributes attributes;
-    if (!DecodeAttributeReply(m_attributeReply, attributes)) {
-        qCWarning(lcModel) << "Malformed attribute reply for" << Name() << "("
-                           << m_attributeReply.size() << "bytes); using the defaults";
+    if (!DecodeAttributeReply(reply, attributes)) {
+        qCWarning(lcModel) << "Malformed attribute reply for" << Name() << "(" << reply.size()
+                           << "bytes); using the defaults";
         UseDefaultAttributes();
         return;
     }
@@ -174,15 +170,6 @@ void TKIDuxlaneItem::FetchAttributes() {
     m_dataType = attributes.dataType;
     m_minValue = QVariant(attributes.minValue);
     m_maxValue = QVariant(attributes.maxValue);
-}
-
-void TKIDuxlaneItem::AttributesReceived(const char* value, EDdeError* error) {
-    if (error) {
-        m_attributeError.reset(error);
-    } else if (value) {
-        m_attributeReply = ReassembleAttributeReply(value);
-    }
-    m_attributeSynchronizer->CompleteTransaction();
 }
 
 } // namespace orvane

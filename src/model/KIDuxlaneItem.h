@@ -91,16 +91,13 @@ public:
 private:
     void FetchAttributes();
     void UseDefaultAttributes();
-    void AttributesReceived(const char* value, EDdeError* error);
 
     orvane::ItemClassType m_classType = vctUnassigned;
     ItemDataType m_dataType = vdtUnassigned;
     QVariant m_minValue;
     QVariant m_maxValue;
     bool m_attributesFetched = false;
-    QByteArray m_attributeReply;
-    std::unique_ptr<EDdeError> m_attributeError;
-    std::unique_ptr<Synchronizer> m_attributeSynchronizer;
+    std::unique_ptr<TSyncRequest> m_attributeRequest;
     std::vector<TKIItemEvent> m_connectListeners;
 };
 

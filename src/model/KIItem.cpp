@@ -5,6 +5,7 @@
 
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
+#include "ddelink/SyncRequest.h"
 #include "ddelink/Synchronizer.h"
 #include "model/ModelLog.h"
 #include "platform/TextCodec.h"
@@ -16,7 +17,8 @@ const char* const kNotConnected = "Control has not been connected.";
 }
 
 TKIItem::TKIItem(const QString& name)
-    : TComponent(nullptr), m_name(name), m_synchronizer(std::make_unique<Synchronizer>()) {}
+    : TComponent(nullptr), m_name(name), m_synchronizer(std::make_unique<Synchronizer>()),
+      m_request(std::make_unique<TSyncRequest>()) {}
 
 TKIItem::~TKIItem() {
     if (m_deathFlag) {
@@ -43,51 +45,45 @@ QVariant TKIItem::Value() {
         return m_value;
     }
     if (!m_advised) {
-        // Without a conversation the request would be dropped and the wait
-        // would only end by the synchronizer's time-out.
         CheckConnected();
-    }
-    m_synchronizer->StartTransaction();
-    if (!m_advised) {
-        m_replyError.reset();
-        m_replyArrived = false;
-        try {
-            m_conversation->Request(m_name, TDdeDataEvent(this, &TKIItem::ReadCompleted));
-        } catch (...) {
-            m_synchronizer->CompleteTransaction();
-            throw;
-        }
-        m_synchronizer->WaitForCompletion();
-        if (m_replyError) {
-            std::unique_ptr<EDdeError> error = std::move(m_replyError);
-            throw EDdeError(*error);
-        }
-        // A hot link started during the wait may have brought a value first.
-        if (m_replyArrived) {
-            m_value = QVariant(m_replyText);
+        const QString reply = m_request->RequestText(m_conversation, m_name);
+        // A hot link started during the wait may have brought a newer value.
+        if (!(m_advised && m_value.isValid())) {
+            m_value = QVariant(reply);
             m_valueReceived = true;
         }
-    } else {
-        m_synchronizer->WaitForCompletion();
+        return m_value;
+    }
+    // The first value of the running link; a link on a conversation that has
+    // gone would never bring one.
+    if (m_conversation == nullptr || !m_conversation->IsConnected()) {
+        throw Exception(QString::fromLatin1(kNotConnected));
+    }
+    m_adviseRefused = false;
+    m_synchronizer->StartTransaction();
+    m_synchronizer->WaitForCompletion();
+    if (m_adviseRefused) {
+        ThrowAdviseFailed();
     }
     return m_value;
 }
 
-void TKIItem::ReadCompleted(const char* value, EDdeError* error) {
-    if (error) {
-        m_replyError.reset(error);
-    } else {
-        m_replyText = value ? fromWindows1252(value, qstrlen(value)) : QString();
-        m_replyArrived = true;
-    }
-    m_synchronizer->CompleteTransaction();
+void TKIItem::ThrowAdviseFailed() const {
+    throw TKIItemException(
+        QStringLiteral("Start Advise on Item %1 failed.  Make sure Item is supported in control.")
+            .arg(m_name));
 }
 
 QString TKIItem::VariantToText(const QVariant& value) {
     switch (value.typeId()) {
     case QMetaType::Double:
-    case QMetaType::Float:
-        return QLocale().toString(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QMetaType::Float: {
+        // The system's decimal separator, never its digit groups: the server
+        // would read "1,234.5" as no number, or "1.234" as a wrong one.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        return locale.toString(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    }
     case QMetaType::Bool:
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     default:
@@ -109,7 +105,8 @@ QByteArray TKIItem::PokeText(const QVariant& value) const {
 
 void TKIItem::SetValue(const QVariant& value) {
     const QByteArray text = PokeText(value);
-    if (!m_connected || m_conversation == nullptr) {
+    // A conversation that has gone would drop the write without a word.
+    if (!m_connected || m_conversation == nullptr || !m_conversation->IsConnected()) {
         throw TKIItemException(QString::fromLatin1(kNotConnected));
     }
     try {
@@ -121,7 +118,8 @@ void TKIItem::SetValue(const QVariant& value) {
 
 void TKIItem::SetValueAndWait(const QVariant& value) {
     const QByteArray text = PokeText(value);
-    if (!m_connected || m_conversation == nullptr) {
+    // A conversation that has gone would drop the write without a word.
+    if (!m_connected || m_conversation == nullptr || !m_conversation->IsConnected()) {
         throw TKIItemException(QString::fromLatin1(kNotConnected));
     }
     try {
@@ -172,7 +170,8 @@ void TKIItem::StartAdvise() {
     }
     try {
         const std::int64_t key =
-            m_conversation->StartAdvise(m_name, TDdeDataEvent(this, &TKIItem::AdviseData));
+            m_conversation->StartAdvise(m_name, TDdeDataEvent(this, &TKIItem::AdviseData),
+                                        TDdeDataEvent(this, &TKIItem::AdviseStarted));
         if (key == -1) {
             // The conversation has gone; the link starts with the next one.
             m_advised = false;
@@ -185,11 +184,22 @@ void TKIItem::StartAdvise() {
     } catch (const EDdeError&) {
         m_advised = false;
         StopAdvise();
-        throw TKIItemException(
-            QStringLiteral(
-                "Start Advise on Item %1 failed.  Make sure Item is supported in control.")
-                .arg(m_name));
+        ThrowAdviseFailed();
     }
+}
+
+void TKIItem::AdviseStarted(const char*, EDdeError* error) {
+    if (error == nullptr) {
+        return;
+    }
+    const std::unique_ptr<EDdeError> owned(error);
+    qCWarning(lcModel) << "Hot link of" << m_name << "refused:" << owned->what();
+    // The conversation has already dropped the link's subscriber: nothing
+    // will come, so no read may wait for it.
+    m_advised = false;
+    m_adviseKey = 0;
+    m_adviseRefused = true;
+    m_synchronizer->CompleteTransaction();
 }
 
 void TKIItem::StopAdvise() {

@@ -14,10 +14,15 @@
 // wait with the Qt event loop running, so advise data (and subscriber calls)
 // for this and other items, timers and user commands can run inside them.
 //
-// Errors: a read answered with a DDE error raises EDdeError; a wait that
-// times out or a second read while one waits raises SynchronizerException;
-// writes refused by the DDE library, values too long to write and advise
-// starts that fail raise TKIItemException.
+// Errors: a read answered with a DDE error raises EDdeError; a read on a
+// conversation that is not live raises "Control has not been connected." at
+// once; a wait that times out or a second read while one waits raises
+// SynchronizerException; writes refused by the DDE library, values too long
+// to write and advise starts that fail raise TKIItemException. A hot link that
+// the server refuses is not left running: the item is no longer advised, a
+// read waiting for its first value fails at once with TKIItemException, and
+// later reads ask the server (the subscribers stay, and the link is tried
+// again with the next connection).
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +40,7 @@ namespace orvane {
 
 class EDdeError;
 class Synchronizer;
+class TSyncRequest;
 class TKIDdeClientConv;
 class TKIItem;
 
@@ -92,7 +98,8 @@ public:
     void Disconnect();
 
     // The text a variant is written as: strings unchanged, floating point with
-    // the locale's decimal separator, the rest by Qt's string conversion.
+    // the locale's decimal separator and never a digit-group separator, the
+    // rest by Qt's string conversion.
     static QString VariantToText(const QVariant& value);
 
 protected:
@@ -108,7 +115,8 @@ private:
     void StartAdvise();
     void StopAdvise();
     void AdviseData(const char* value, EDdeError* error);
-    void ReadCompleted(const char* value, EDdeError* error);
+    void AdviseStarted(const char* value, EDdeError* error);
+    [[noreturn]] void ThrowAdviseFailed() const;
     QByteArray PokeText(const QVariant& value) const;
 
     QString m_name;
@@ -120,10 +128,10 @@ private:
     std::int64_t m_adviseKey = 0;
     bool m_connected = false;
     TKIDdeClientConv* m_conversation = nullptr;
+    // Waits for the first value of a running hot link.
     std::unique_ptr<Synchronizer> m_synchronizer;
-    QString m_replyText;
-    bool m_replyArrived = false;
-    std::unique_ptr<EDdeError> m_replyError;
+    std::unique_ptr<TSyncRequest> m_request;
+    bool m_adviseRefused = false;
     // Set while subscribers are being called, so that a subscriber that frees
     // the item is noticed.
     bool* m_deathFlag = nullptr;

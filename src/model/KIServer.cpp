@@ -7,7 +7,7 @@
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
 #include "ddelink/ServerInterface.h"
-#include "ddelink/Synchronizer.h"
+#include "ddelink/SyncRequest.h"
 #include "model/KIStatusPanel.h"
 #include "model/ModelLog.h"
 #include "platform/DialogService.h"
@@ -97,7 +97,7 @@ TKIServer::TKIServer(TComponent* owner)
       m_deferred(std::make_unique<TKListOfObject>()), m_launcher(std::make_unique<TExeModule>()),
       m_genericConv(std::make_unique<TKIDdeClientConv>()),
       m_systemConv(std::make_unique<TKIDdeClientConv>()),
-      m_synchronizer(std::make_unique<Synchronizer>()) {
+      m_request(std::make_unique<TSyncRequest>()) {
     TKIDdeMgr::SetCurrent(m_ddeMgr.get());
     m_statusPanel = std::make_unique<TKIStatusPanel>(this);
     m_startupTimer.setSingleShot(false);
@@ -118,7 +118,7 @@ TKIServer::~TKIServer() {
     m_genericConv.reset();
     m_systemConv.reset();
     m_statusPanel.reset();
-    m_synchronizer.reset();
+    m_request.reset();
     if (TKIDdeMgr::Current() == m_ddeMgr.get()) {
         TKIDdeMgr::SetCurrent(nullptr);
     }
@@ -185,9 +185,7 @@ void TKIServer::SetServerName(const QString& name) {
 void TKIServer::SetNetworkDefFiles(const QStringList& files) {
     m_networkDefFiles = files;
     if (!ComponentState().testFlag(csDesigning)) {
-        for (const QString& file : m_networkDefFiles) {
-            OpenNetworkFile(file);
-        }
+        OpenNetworkFiles();
     }
 }
 
@@ -259,7 +257,14 @@ void TKIServer::ServerStarted(TExeModule*) {
     try {
         ConnectServer();
     } catch (const Exception& e) {
-        ReportError(e.message());
+        ReportStartupFailure(e.message());
+    }
+}
+
+void TKIServer::ReportStartupFailure(const QString& text) {
+    ReportError(text);
+    if (!IsConnected() && !m_startupTimer.isActive() && m_onConnectFailed) {
+        m_onConnectFailed(this);
     }
 }
 
@@ -275,9 +280,7 @@ void TKIServer::ConnectServer() {
         throw Exception(Latin(kUnableToCommunicate));
     }
     AnswerDeferred(true);
-    for (const QString& file : QStringList(m_networkDefFiles)) {
-        OpenNetworkFile(file);
-    }
+    OpenNetworkFiles();
     if (m_onConnected) {
         m_onConnected(this);
     }
@@ -294,9 +297,7 @@ void TKIServer::StartupTimerTick() {
                 if (m_onConnected) {
                     m_onConnected(this);
                 }
-                for (const QString& file : QStringList(m_networkDefFiles)) {
-                    OpenNetworkFile(file);
-                }
+                OpenNetworkFiles();
                 ListenForLostConnections();
             } else {
                 StartupFailed();
@@ -307,7 +308,7 @@ void TKIServer::StartupTimerTick() {
             m_startupTimer.start(RetryIntervalMs());
         }
     } catch (const Exception& e) {
-        ReportError(e.message());
+        ReportStartupFailure(e.message());
     }
 }
 
@@ -415,11 +416,25 @@ void TKIServer::WaitingTopicTick(TNetworkConfiguration* configuration) {
     std::vector<TConvNotifyEvent> waiters = configuration->TakeWaiters();
     TDdeConvInfo* record = configuration->m_record.release();
     TKIDdeClientConv* conversation = record->conversation.get();
+    ReplaceDeadRecord(topic, record);
     m_topics->Add(topic, record);
     RemoveWaitingTopic(configuration);
     ListenForLostConnections();
     for (const TConvNotifyEvent& waiter : waiters) {
         waiter(conversation);
+    }
+}
+
+void TKIServer::ReplaceDeadRecord(const QString& topic, TDdeConvInfo* record) {
+    // A record whose conversation died and could not be connected again: its
+    // users' uses move to the new record, so that their releases end the live
+    // conversation; the dead one is kept (they may still hold it) until this
+    // object goes.
+    while (TDdeConvInfo* dead = FindTopic(topic)) {
+        m_topics->Remove(topic);
+        record->useCount += dead->useCount;
+        dead->useCount = 0;
+        m_retiredTopics->Append(dead);
     }
 }
 
@@ -454,31 +469,8 @@ void TKIServer::ReleaseTopic(const QString& topic) {
     }
 }
 
-void TKIServer::ReplyReceived(const char* value, EDdeError* error) {
-    if (error) {
-        m_lastError.reset(error);
-    } else {
-        m_lastReply = value ? fromWindows1252(value, qstrlen(value)) : QString();
-    }
-    m_synchronizer->CompleteTransaction();
-}
-
-QString TKIServer::RequestSystemItem(const char* item) {
-    m_synchronizer->StartTransaction();
-    m_lastError.reset();
-    m_lastReply.clear();
-    try {
-        m_systemConv->Request(Latin(item), TDdeDataEvent(this, &TKIServer::ReplyReceived));
-    } catch (...) {
-        m_synchronizer->CompleteTransaction();
-        throw;
-    }
-    m_synchronizer->WaitForCompletion();
-    if (m_lastError) {
-        std::unique_ptr<EDdeError> error = std::move(m_lastError);
-        throw EDdeError(*error);
-    }
-    return m_lastReply;
+QString TKIServer::RequestSystemItem(const char* item, int timeoutMs) {
+    return m_request->RequestText(m_systemConv.get(), Latin(item), timeoutMs);
 }
 
 int TKIServer::OwnTopicConversations() const {
@@ -503,7 +495,8 @@ void TKIServer::ShutDown() {
         return;
     }
     try {
-        const QString reply = RequestSystemItem(duxlane::kConversationCountItem);
+        const QString reply =
+            RequestSystemItem(duxlane::kConversationCountItem, kShutdownRequestTimeoutMs);
         bool isNumber = false;
         const int count = reply.toInt(&isNumber);
         // The server counts every conversation, this program's topic
@@ -512,9 +505,8 @@ void TKIServer::ShutDown() {
             m_launcher->Close();
         }
     } catch (const Exception& e) {
+        // A hung or lost server: it is not asked again and not closed.
         qCWarning(lcModel) << "Shutting the server down:" << e.what();
-        m_lastError.reset();
-        m_synchronizer->CompleteTransaction();
     }
 }
 
@@ -557,9 +549,36 @@ void TKIServer::OpenNetworkFile(const QString& path) {
         qCDebug(lcModel) << "Server not connected yet; opening" << path << "later";
         return;
     }
-    const QString command =
-        Latin(duxlane::kOpenCommandPrefix) + path + Latin(duxlane::kOpenCommandSuffix);
-    m_genericConv->Execute(command, TDdeDataEvent());
+    m_genericConv->Execute(OpenCommandText(path), TDdeDataEvent());
+}
+
+QString TKIServer::OpenCommandText(const QString& path) {
+    // The path travels in Windows-1252 inside one command line: a character
+    // it cannot carry, or a line break, would reach the server as another file.
+    const bool lineBreak = path.contains(QLatin1Char('\r')) || path.contains(QLatin1Char('\n')) ||
+                           path.contains(QChar(0));
+    if (path.isEmpty() || lineBreak || fromWindows1252(toWindows1252(path)) != path) {
+        throw Exception(
+            QStringLiteral("The network definition file %1 cannot be handed to the server: its "
+                           "name holds characters the server cannot receive.")
+                .arg(path));
+    }
+    // Inside the quotes a double quote is written twice; brackets and
+    // parentheses stand for themselves.
+    QString quoted = path;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return Latin(duxlane::kOpenCommandPrefix) + quoted + Latin(duxlane::kOpenCommandSuffix);
+}
+
+void TKIServer::OpenNetworkFiles() {
+    for (const QString& file : QStringList(m_networkDefFiles)) {
+        try {
+            OpenNetworkFile(file);
+        } catch (const Exception& e) {
+            // One file the server cannot be handed must not stop the others.
+            ReportError(e.message());
+        }
+    }
 }
 
 void TKIServer::SetOnConnected(const TKIServerEvent& handler) {

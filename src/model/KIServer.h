@@ -16,8 +16,10 @@
 // conversation (at once, or when the server has come up or the topic has
 // opened), or with null when the topic cannot be had. (A request made while
 // the server program cannot be found at all waits until a server comes up.) OnConnected fires once
-// both System conversations answer; OnDisconnected when the DDE instance
-// reports a lost conversation.
+// both System conversations answer; OnConnectFailed once when start-up is given
+// up (after its retries, once the engineer has been shown "Unable to establish
+// communication with server"); OnDisconnected when the DDE instance reports a
+// lost conversation.
 //
 // Errors: a failure inside a timer tick or a launcher callback ("Unable to
 // establish communication with server", "Could not open topic: " + topic) is
@@ -41,7 +43,7 @@
 namespace orvane {
 
 class EDdeError;
-class Synchronizer;
+class TSyncRequest;
 class TExeModule;
 class TKIDdeClientConv;
 class TKIDdeMgr;
@@ -64,6 +66,9 @@ constexpr int kStartupTries = 25;
 // A topic that does not open is tried kTopicTries more times.
 constexpr int kTopicTries = 60;
 constexpr int kRetryIntervalMs = 1000;
+// ShutDown asks "Conversation Count" for at most this long: a hung server must
+// not hold the end of the program.
+constexpr int kShutdownRequestTimeoutMs = 3000;
 
 // One shared topic conversation and the number of its users.
 class TDdeConvInfo : public TObject {
@@ -145,10 +150,19 @@ public:
     // The same without the first entry equal to "SYSTEM" ignoring case.
     void GetControlTopics(QStringList& list);
     // Asks the server to open a network definition file (no answer awaited).
+    // Raises (see OpenCommandText) for a path the server cannot be handed.
     void OpenNetworkFile(const QString& path);
+    // The open command for a path: [open("path")] with every double quote of
+    // the path written twice (brackets and parentheses travel as they are).
+    // Raises "The network definition file <path> cannot be handed to the
+    // server: ..." for an empty path, a line break or a character outside
+    // Windows-1252.
+    static QString OpenCommandText(const QString& path);
     // Closes a server program this object started once no other client is
     // left: "Conversation Count" of 2 or less, not counting this object's own
-    // topic conversations. Never raises.
+    // topic conversations. Never raises; returns within about
+    // kShutdownRequestTimeoutMs even when the server hangs (it is then left
+    // running) or has gone.
     void ShutDown();
 
     // Calls the handler at once when the System conversation is connected; in
@@ -157,6 +171,7 @@ public:
     // Failed asynchronous transactions go to this handler instead of the DDE
     // instance's own message box.
     void SetOnDdeError(const TKIDdeErrorEvent& handler);
+    void SetOnConnectFailed(const TKIServerEvent& handler) { m_onConnectFailed = handler; }
     const TKIServerEvent& OnDisconnected() const { return m_onDisconnected; }
     void SetOnDisconnected(const TKIServerEvent& handler) { m_onDisconnected = handler; }
 
@@ -183,18 +198,25 @@ private:
     void ConnectServer();
     void StartupTimerTick();
     void StartupFailed();
+    // A start-up failure has been raised: shows it and, when the server does
+    // not answer, tells OnConnectFailed.
+    void ReportStartupFailure(const QString& text);
     void AnswerDeferred(bool serverUp);
     void RemoveWaitingTopic(TNetworkConfiguration* configuration);
+    // Retires every record of the topic before the new record takes its place.
+    void ReplaceDeadRecord(const QString& topic, TDdeConvInfo* record);
     void ConnectionLost(TKIDdeMgr* sender);
     void ListenForLostConnections();
-    void ReplyReceived(const char* value, EDdeError* error);
     void ShowStatus(const QString& text);
     void ReportError(const QString& text);
+    // Opens every network definition file; one that fails is shown and skipped.
+    void OpenNetworkFiles();
     bool LauncherRunning() const;
     TDdeConvInfo* FindTopic(const QString& topic) const;
     TNetworkConfiguration* FindWaitingTopic(const QString& topic) const;
     void WaitingTopicTick(TNetworkConfiguration* configuration);
-    QString RequestSystemItem(const char* item);
+    // timeoutMs 0: the synchronizer's time-out.
+    QString RequestSystemItem(const char* item, int timeoutMs = 0);
     // This object's connected topic conversations (counted by the server).
     int OwnTopicConversations() const;
 
@@ -215,11 +237,10 @@ private:
     std::unique_ptr<TKIDdeClientConv> m_systemConv;
     QTimer m_startupTimer;
     int m_startupTriesLeft = 0;
-    std::unique_ptr<Synchronizer> m_synchronizer;
-    QString m_lastReply;
-    std::unique_ptr<EDdeError> m_lastError;
+    std::unique_ptr<TSyncRequest> m_request;
     TKIServerEvent m_onConnected;
     TKIServerEvent m_onDisconnected;
+    TKIServerEvent m_onConnectFailed;
     bool m_destroying = false;
 };
 

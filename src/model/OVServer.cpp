@@ -1,5 +1,7 @@
 #include "model/OVServer.h"
 
+#include <algorithm>
+
 #include <QThread>
 
 #include "model/KIServer.h"
@@ -39,6 +41,9 @@ TServer::~TServer() {
 
 bool TServer::Connect(const TServerEvent& onConnected) {
     m_onConnected = onConnected;
+    m_finished = false;
+    m_serverFailed = false;
+    m_server->SetOnConnectFailed(TKIServerEvent(this, &TServer::ServerGivenUp));
     m_server->SetOnConnected(TKIServerEvent(this, &TServer::ServerConnected));
     const QString name = QString::fromLatin1(kServiceName);
     m_server->SetServerName(name);
@@ -69,9 +74,19 @@ bool TServer::ReadControlTopics(QStringList& topics) {
 }
 
 void TServer::FinishConnecting() {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
     if (m_onConnected) {
         m_onConnected(this);
     }
+}
+
+void TServer::ServerGivenUp(TKIServer*) {
+    // The engineer has been shown why; the main window must not wait on.
+    m_serverFailed = true;
+    FinishConnecting();
 }
 
 void TServer::ServerConnected(TKIServer*) {
@@ -124,6 +139,7 @@ void TServer::ServerConnected(TKIServer*) {
         FinishConnecting();
         return;
     }
+    m_creatingControls = true;
     for (const QString& topic : topics) {
         auto control = std::make_unique<TKIDuxlaneControl>();
         TKIDuxlaneControl* raw = control.get();
@@ -131,6 +147,7 @@ void TServer::ServerConnected(TKIServer*) {
         m_controlList.push_back(raw);
         raw->SetServer(m_server.get());
         raw->SetOnConnect(TKIDeviceEvent(this, &TServer::ControlConnected));
+        raw->SetOnConnectFailed(TKIDeviceEvent(this, &TServer::ControlGivenUp));
         try {
             raw->SetIdentifier(topic);
         } catch (const Exception& e) {
@@ -139,18 +156,40 @@ void TServer::ServerConnected(TKIServer*) {
             qCWarning(lcModel) << e.what();
             showError(e.message());
             raw->SetServer(nullptr);
+            std::erase(m_connected, raw);
+            std::erase(m_givenUp, raw);
             m_controlList.pop_back();
             m_controls.pop_back();
         }
     }
-    if (m_controls.empty()) {
-        FinishConnecting();
-    }
+    m_creatingControls = false;
+    CheckAllSettled();
 }
 
-void TServer::ControlConnected(TKIDevice*) {
-    ++m_connectedCount;
-    if (m_connectedCount == ControlCount()) {
+void TServer::ControlConnected(TKIDevice* sender) {
+    // A control reports again after a reset or a reconnect: counted once.
+    if (std::find(m_connected.begin(), m_connected.end(), sender) != m_connected.end()) {
+        return;
+    }
+    std::erase(m_givenUp, sender);
+    m_connected.push_back(sender);
+    CheckAllSettled();
+}
+
+void TServer::ControlGivenUp(TKIDevice* sender) {
+    if (std::find(m_connected.begin(), m_connected.end(), sender) != m_connected.end() ||
+        std::find(m_givenUp.begin(), m_givenUp.end(), sender) != m_givenUp.end()) {
+        return;
+    }
+    m_givenUp.push_back(sender);
+    CheckAllSettled();
+}
+
+void TServer::CheckAllSettled() {
+    if (m_creatingControls || m_finished) {
+        return;
+    }
+    if (ConnectedCount() + NotConnectedCount() >= ControlCount()) {
         FinishConnecting();
     }
 }

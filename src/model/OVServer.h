@@ -12,10 +12,18 @@
 // Thread: main thread only.
 //
 // Callbacks:
-// - the on-connected callback given to Connect is called once connecting has
-//   finished: with every control connected, or with no controls (the server
-//   has none, the user cancelled the file dialog, or the topic list could not
-//   be read);
+// - the on-connected callback given to Connect is called exactly once, when
+//   connecting has finished: every control has either connected or been
+//   given up (TKIDevice::ConnectionState() NotConnected, the engineer has seen
+//   a message naming it), or there are no controls (the server has none, the
+//   user cancelled the file dialog, the topic list could not be read, or the
+//   server program never answered: ServerAnswered() false). It never waits
+//   for a control that cannot come: a refused Reset, a reset's confirmation
+//   or a reconnect does not report a control a second time.
+//   What the main window does with it: ConnectedCount() == 0 means no control
+//   can be worked with, so the program ends after the messages already shown;
+//   otherwise it opens its windows, showing each NotConnected control marked
+//   (kNotConnectedMark) and without its commands.
 // - OnDdeMessage receives the finished text of each failed asynchronous DDE
 //   transaction ("Error during request of data:" + topic + ":" + item, ...);
 // - OnTerminate is called once, after the message "Communications have been
@@ -72,7 +80,12 @@ public:
     const std::vector<TKIDuxlaneControl*>& Controls() const { return m_controlList; }
     int ControlCount() const { return static_cast<int>(m_controlList.size()); }
     TKIDuxlaneControl* Control(int index) const { return m_controlList.at(index); }
-    int ConnectedCount() const { return m_connectedCount; }
+    // Controls that have reported connected (each counted once).
+    int ConnectedCount() const { return static_cast<int>(m_connected.size()); }
+    // Controls given up while connecting (and not connected since).
+    int NotConnectedCount() const { return static_cast<int>(m_givenUp.size()); }
+    // False once the server program's start-up has been given up.
+    bool ServerAnswered() const { return !m_serverFailed; }
 
     TKIServer* Server() const { return m_server.get(); }
 
@@ -93,6 +106,10 @@ public:
 private:
     void ServerConnected(TKIServer* sender);
     void ControlConnected(TKIDevice* sender);
+    void ControlGivenUp(TKIDevice* sender);
+    void ServerGivenUp(TKIServer* sender);
+    // Finishes connecting once every control has connected or been given up.
+    void CheckAllSettled();
     void ConnectionLost(TKIServer* sender);
     void DdeError(const QString& operation, const QString& topic, const QString& item);
     // The topic list, or nothing when it cannot be read (the user is told).
@@ -103,7 +120,11 @@ private:
     TServerEvent m_onConnected;
     std::vector<std::unique_ptr<TKIDuxlaneControl>> m_controls;
     std::vector<TKIDuxlaneControl*> m_controlList;
-    int m_connectedCount = 0;
+    std::vector<TKIDevice*> m_connected;
+    std::vector<TKIDevice*> m_givenUp;
+    bool m_creatingControls = false;
+    bool m_finished = false;
+    bool m_serverFailed = false;
     TServerMessageEvent m_onDdeMessage;
     TServerEvent m_onTerminate;
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include "ddelink/KIDdeClientConv.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIDuxlaneItem.h"
 #include "model/KIItem.h"
@@ -149,7 +150,10 @@ void TKIDuxlaneConfig::RestoreStatus() {
 
 void TKIDuxlaneConfig::CheckDevice() const {
     // The control can go away while an operation waits for it.
-    if (m_device == nullptr) {
+    // A control whose conversation has gone takes no more values: the load
+    // stops rather than ask about every remaining item.
+    if (m_device == nullptr || m_device->Conversation() == nullptr ||
+        !m_device->Conversation()->IsConnected()) {
         throw Exception(QStringLiteral("Control has not been connected."));
     }
 }
@@ -195,6 +199,16 @@ void TKIDuxlaneConfig::WriteItems(const QString& fileName, const QString& status
             // The claim stays with the device, which keeps the item (and its
             // attributes) for the next use.
             TKIItem* item = m_device->AcquireItem(name);
+            if (!report) {
+                // A line that would not read back the same is refused before
+                // the file is replaced: the earlier file stays as it was.
+                const QString value = item->Value().toString();
+                const QString problem = SettingsLineProblem(item->Name(), value);
+                if (!problem.isEmpty()) {
+                    throw Exception(QStringLiteral("%1 cannot be saved to the settings file: %2.")
+                                        .arg(item->Name(), problem));
+                }
+            }
             if (!writeTextLine(file, ItemLine(item, report, decimalPlaces))) {
                 break; // commit() reports the write error
             }

@@ -7,7 +7,10 @@
 // bar, runs one operation and frees it.
 //
 // - SaveToFile writes one line per name of the control's mutable item list:
-//   the item's name, TAB, its value exactly as the server gave it.
+//   the item's name, TAB, its value exactly as the server gave it. A line
+//   that would not read back the same (SettingsLineProblem) raises "<item>
+//   cannot be saved to the settings file: <why>." and leaves the earlier
+//   file as it was.
 // - LoadFromFile parses the whole file first (a syntax or file error is shown
 //   as "Configuration Error: ..." and raised; the control is untouched), then
 //   locks the control's I/O (Shutdown), writes every line's value with a

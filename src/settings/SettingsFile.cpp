@@ -64,6 +64,10 @@ void ParseSettings(QIODevice& device, const QString& fileName, TSettingsLines& l
     int number = 0;
     while (readTextLine(device, line)) {
         ++number;
+        if (number == 1 && line.startsWith(QStringLiteral("\u00EF\u00BB\u00BF"))) {
+            // An editor's UTF-8 byte-order mark, read as Windows-1252.
+            line.remove(0, 3);
+        }
         if (line.isEmpty()) {
             continue;
         }
@@ -74,6 +78,26 @@ void ParseSettings(QIODevice& device, const QString& fileName, TSettingsLines& l
         lines.names.append(line.left(tab));
         lines.values.append(line.mid(tab + 1, kMaxSettingsValueChars));
     }
+}
+
+QString SettingsLineProblem(const QString& name, const QString& value) {
+    const auto hasLineBreak = [](const QString& text) {
+        return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    };
+    if (name.isEmpty() || name.contains(kTab) || hasLineBreak(name)) {
+        return QStringLiteral("its name holds a TAB or a line break");
+    }
+    if (hasLineBreak(value)) {
+        return QStringLiteral("its value holds a line break");
+    }
+    if (value.size() > kMaxSettingsValueChars) {
+        return QStringLiteral("its value is longer than %1 characters").arg(kMaxSettingsValueChars);
+    }
+    const QString both = name + value;
+    if (fromWindows1252(toWindows1252(both)) != both) {
+        return QStringLiteral("it holds characters that the file's code page cannot keep");
+    }
+    return QString();
 }
 
 QString SettingsLine(const QString& name, const QString& value) {

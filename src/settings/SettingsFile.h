@@ -4,7 +4,8 @@
 // per item, the item's name, one TAB and the value text, in Windows-1252 with
 // CR LF line ends (LF alone is accepted when reading).
 //
-// Reading accepts a wider form than the program writes: empty lines are
+// Reading accepts a wider form than the program writes: a UTF-8 byte-order
+// mark that an editor put before the first line is passed over; empty lines are
 // skipped; every other line needs a TAB that is not its first character; the
 // value is everything after the first TAB (later TABs belong to it), cut to
 // kMaxSettingsValueChars characters; nothing is trimmed, so a line of blanks
@@ -47,6 +48,12 @@ struct TSettingsLines {
 // raises the base exception "Syntax error in configuration file <fileName>;
 // line <n>." where n counts every line of the file, empty ones included.
 void ParseSettings(QIODevice& device, const QString& fileName, TSettingsLines& lines);
+
+// Why a name and value cannot be saved as one line that reads back the same,
+// or an empty text when they can: a name with a TAB, CR or LF, or empty; a
+// value with a CR or LF, or longer than kMaxSettingsValueChars; a character
+// Windows-1252 cannot carry in either.
+QString SettingsLineProblem(const QString& name, const QString& value);
 
 // The line of one item, without the line end: name, TAB, value.
 QString SettingsLine(const QString& name, const QString& value);

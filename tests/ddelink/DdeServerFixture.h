@@ -4,6 +4,7 @@
 // under test, written directly on the DDE library: one service, a set of
 // topics, items with values and formats, and switchable failures.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "Wait.h"
 #include "platform/ddeml.h"
 
 namespace orvane::test {
@@ -69,24 +71,8 @@ private:
 };
 
 // Runs the event loop until the condition holds or the time is up (ms).
-template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = 10000);
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kDefaultWaitMs) {
+    return WaitUntil(condition, timeoutMs);
+}
 
 } // namespace orvane::test
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-
-template <typename Condition>
-bool orvane::test::waitFor(Condition condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}

@@ -227,6 +227,35 @@ TEST_F(InspectorDocument, AFailedSaveKeepsThePreviousFileAndTheChanges) {
     EXPECT_TRUE(m_doc.IsModified());
     EXPECT_EQ(m_dialogs.messages().at(0).type, mtError);
     EXPECT_EQ(m_dialogs.messages().at(0).buttons, mbOK);
+    // The document keeps its previous file: the next Save writes there.
+    EXPECT_EQ(m_doc.FileName(), path("plant.ovi"));
+    EXPECT_EQ(m_doc.Save(0, 100, 0, 100, 0), path("plant.ovi"));
+    EXPECT_NE(readFile(path("plant.ovi")), previous);
+    EXPECT_FALSE(m_doc.IsModified());
+}
+
+TEST_F(InspectorDocument, SheetNamesThatWouldNotReadBackAreRefusedAtSave) {
+    addSheet("Boiler");
+    m_dialogs.answerSaveFile(path("plant.ovi"));
+    ASSERT_EQ(m_doc.Save(0, 100, 0, 100, 0), path("plant.ovi"));
+    const QByteArray saved = readFile(path("plant.ovi"));
+
+    for (const char* bad : {"", "Tab\there", "two\nlines", "\xe4\xb8\x80"}) {
+        SCOPED_TRACE(bad);
+        m_doc.SetSheetName(QString::fromUtf8(bad));
+        const QString message =
+            QStringLiteral("The sheet name \"%1\" cannot be saved in an inspector "
+                           "file: give the sheet a name of one line, without TAB, of at "
+                           "most 999 characters of the system code page.")
+                .arg(QString::fromUtf8(bad));
+        m_dialogs.answerMessage(mrOk, message);
+        EXPECT_EQ(m_doc.Save(0, 100, 0, 100, 0), QString());
+        // Nothing written: the file still reads back as it was saved.
+        EXPECT_EQ(readFile(path("plant.ovi")), saved);
+        EXPECT_TRUE(m_doc.IsModified());
+    }
+    m_doc.SetSheetName(QString::fromUtf8("K\xc3\xa4lte \xe2\x82\xac"));
+    EXPECT_EQ(m_doc.Save(0, 100, 0, 100, 0), path("plant.ovi"));
 }
 
 } // namespace

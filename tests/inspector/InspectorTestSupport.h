@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "Wait.h"
 #include "inspector/InspectorDoc.h"
 #include "inspector/InspectorOpen.h"
 #include "inspector/OVVariable.h"
@@ -29,16 +30,8 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace orvane::test {
 
 // Runs the event loop until the condition holds or the time is up.
-inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.hasExpired(timeoutMs)) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kDefaultWaitMs) {
+    return WaitUntil(condition, timeoutMs);
 }
 
 // Records OnVariableChanged and OnModified of sheets.

@@ -17,6 +17,7 @@
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
+#include "ddelink/SyncRequest.h"
 #include "ddelink/Synchronizer.h"
 
 namespace orvane {
@@ -106,7 +107,9 @@ TEST_F(ItemTest, SubscribersShareOneHotLink) {
     item.Subscribe(TKIItemEvent(&second, &Recorder::Changed));
     EXPECT_EQ(second.values, QStringList{QStringLiteral("2.5")});
     EXPECT_EQ(item.SubscriberCount(), 2);
-    test::PumpFor(50);
+    // Barrier: answers come in order, so every earlier start has been seen.
+    m_server.setText(QStringLiteral("BARRIER"), "1");
+    TSyncRequest().RequestText(&m_conv, QStringLiteral("BARRIER"));
     EXPECT_EQ(m_server.adviseStarts(kGain), 1);
 
     m_server.change(kTopic, kGain, "7");
@@ -184,7 +187,8 @@ TEST_F(ItemTest, ManyLinksStartedTogetherEachGetTheirFirstValueOnce) {
     items.front().reset();
     items.back().reset();
     ASSERT_TRUE(WaitUntil([&] { return r.values.size() == kCount - 2; }));
-    test::PumpFor(50);
+    // Barrier: a first value for a freed item would have come before this.
+    TSyncRequest().RequestText(&m_conv, QStringLiteral("ITEM 1"));
     EXPECT_EQ(r.values.size(), kCount - 2);
     EXPECT_TRUE(r.values.contains(QStringLiteral("1")));
     EXPECT_FALSE(r.values.contains(QStringLiteral("0")));

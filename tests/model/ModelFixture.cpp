@@ -18,28 +18,6 @@
 
 namespace orvane::test {
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void PumpFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-}
-
 QByteArray SmallNetwork() {
     return "duxlane-network 1\n"
            "name \"Model test\"\n"
@@ -81,7 +59,11 @@ void ModelFixture::TearDown() {
     for (const QByteArray& name : m_switches) {
         qunsetenv(name.constData());
     }
+    // Every hook set above goes back to the product's value.
     Synchronizer::SetTimeoutMsForTesting(0);
+    TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
+    TExeModule::SetWaitForTesting(0, 0);
+    TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
 }
 
 QString ModelFixture::WriteNetwork(const QByteArray& text, const QString& name) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedDialogService.h"
+#include "Wait.h"
 
 namespace orvane {
 class TKIServer;
@@ -29,11 +30,6 @@ namespace orvane::test {
 
 // The service of the network server and its registry entry.
 inline constexpr const char* kService = "UPCIDuxlane";
-
-// Pumps the event loop until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
-// Pumps the event loop for a while.
-void PumpFor(int ms);
 
 // A small network: controls "PUMP1" and "PUMP2" with a handful of items.
 QByteArray SmallNetwork();

@@ -19,6 +19,8 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include "Wait.h"
+
 namespace orvane::test {
 
 struct DdeEvent {
@@ -63,16 +65,7 @@ inline std::string text(const char* s) {
 
 // Runs the event loop until the condition holds or the time is up.
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000) {
-    QTimer tick; // wakes the blocking wait so that the deadline is seen
-    tick.start(10);
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return orvane::test::WaitUntil(condition, timeoutMs);
 }
 
 // Runs the event loop for a while (to show that something does NOT happen).

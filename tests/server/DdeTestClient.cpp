@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include "Wait.h"
 #include "platform/TextCodec.h"
 
 namespace orvane::test {
@@ -14,16 +15,7 @@ constexpr int kWakeIntervalMs = 10;
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QTimer tick; // wakes the blocking wait so that the deadline is seen
-    tick.start(kWakeIntervalMs);
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return WaitUntil(condition, timeoutMs);
 }
 
 void spinFor(int ms) {

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,6 +23,7 @@
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
 #include "TestEnvironment.h"
+#include "Wait.h"
 #include "ddelink/Synchronizer.h"
 #include "model/KIDevice.h"
 #include "model/KIDuxlaneControl.h"
@@ -87,16 +91,7 @@ const QStringList kChanged = {"5",       "0",    "80.5",    "00:02:00.00", "12.5
 constexpr int kWaitMs = 15000;
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
+    return test::WaitUntil(condition, timeoutMs);
 }
 
 QByteArray readFile(const QString& path) {
@@ -175,7 +170,8 @@ protected:
         timing.resetPauseMs = 0;
         TKIDuxlaneControl::SetTimingForTesting(timing);
 
-        ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(kNetwork))) << m_sim.errorString().toStdString();
+        ASSERT_TRUE(m_sim.start(m_sim.writeNetwork(kNetwork), m_serverArguments))
+            << m_sim.errorString().toStdString();
         // The server object looks its program up even when it already runs.
         {
             TRegistry registry(HKEY_LOCAL_MACHINE);
@@ -203,6 +199,7 @@ protected:
         TKIDuxlaneControl::SetTimingForTesting(TKIDuxlaneControl::Timing());
         TKIDevice::SetDisconnectItemsSleepMsForTesting(kDisconnectItemsSleepMs);
         TKIServer::SetRetryIntervalMsForTesting(kRetryIntervalMs);
+        Synchronizer::SetTimeoutMsForTesting(0);
     }
 
     // A connected control of the test network, owned by the fixture.
@@ -282,6 +279,7 @@ protected:
             .arg(name);
     }
 
+    QStringList m_serverArguments; // fault switches of a derived fixture
     QTemporaryDir m_dir;
     SimServer m_sim;
     std::unique_ptr<TKIServer> m_server;
@@ -559,6 +557,83 @@ TEST_F(SettingsServerTest, EmptyMutableListGivesEmptyFiles) {
     EXPECT_EQ(readFile(file), QByteArray());
     m_engine->CreateReport(Path("gauges.txt"), 2);
     EXPECT_EQ(readFile(Path("gauges.txt")), QByteArray());
+}
+
+// Loads that end half way: each leaves the control in the state the engineer
+// is told about, the status panel and the progress window as they were.
+class SettingsLoadFaultTest : public SettingsServerTest,
+                              public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        m_serverArguments = {QStringLiteral("--fail-command"), QString::fromLatin1(GetParam())};
+        SettingsServerTest::SetUp();
+    }
+};
+
+class FailingShutdownTest : public SettingsLoadFaultTest {};
+
+TEST_P(FailingShutdownTest, LeavesTheControlRunningWithItsValues) {
+    TKIDuxlaneControl* boiler = Boiler();
+    const QString file = Path("changed.cfg");
+    writeFile(file, fileOf(kNames, kChanged));
+    EXPECT_EQ(FailureOf([&] { m_engine->LoadFromFile(file); }),
+              QStringLiteral("TKIDuxlaneControl.Shutdown: Shutdown Failed"));
+    EXPECT_FALSE(boiler->InConfigureMode());
+    EXPECT_EQ(ReadAll(boiler, kNames), kInitial);
+    EXPECT_EQ(m_bar.PanelText(0), QStringLiteral("Ready"));
+    EXPECT_EQ(m_engine->Progress(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shutdown, FailingShutdownTest, ::testing::Values("Shutdown=1"));
+
+class FailingSaveValuesTest : public SettingsLoadFaultTest {};
+
+TEST_P(FailingSaveValuesTest, LeavesTheNewValuesUnsavedInIoLock) {
+    TKIDuxlaneControl* boiler = Boiler();
+    const QString file = Path("changed.cfg");
+    writeFile(file, fileOf(kNames, kChanged));
+    EXPECT_EQ(FailureOf([&] { m_engine->LoadFromFile(file); }),
+              QStringLiteral("TKIDuxlaneControl.SaveValues: Memory Error"));
+    // Written but not saved: the control runs the new values in I/O lock,
+    // and a reset would bring back the saved ones.
+    EXPECT_TRUE(boiler->InConfigureMode());
+    EXPECT_EQ(ReadAll(boiler, kNames), kChanged);
+    EXPECT_EQ(m_bar.PanelText(0), QStringLiteral("Ready"));
+    EXPECT_EQ(m_engine->Progress(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(SaveValues, FailingSaveValuesTest, ::testing::Values("SaveValues=1"));
+
+TEST_F(SettingsServerTest, ControlLostDuringALoadStopsItAtOnce) {
+    TKIDuxlaneControl* boiler = Boiler();
+    const QString file = Path("changed.cfg");
+    writeFile(file, fileOf(kNames, kChanged));
+    // The values are written without the event loop running, so the server
+    // is ended from another thread, as a crash would end it, while they are
+    // written (after the I/O lock, well before the last value).
+    TKIDuxlaneConfig::SetItemPauseMsForTesting(400);
+    const auto pid = static_cast<pid_t>(m_sim.pid());
+    std::thread crash([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        ::kill(pid, SIGKILL);
+    });
+    m_dialogs.answerMessage(mrYes);
+    QElapsedTimer timer;
+    timer.start();
+    const QString failure = FailureOf([&] { m_engine->LoadFromFile(file); });
+    crash.join();
+    TKIDuxlaneConfig::SetItemPauseMsForTesting(0);
+    EXPECT_EQ(failure, QStringLiteral("Control has not been connected."));
+    EXPECT_LT(timer.elapsed(), 8000);
+    // One question, for the value whose write met the loss; then the load
+    // stopped instead of asking about every remaining item.
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_TRUE(m_dialogs.messages().at(0).text.startsWith("Configuration Error: "));
+    EXPECT_TRUE(m_dialogs.messages().at(0).text.endsWith("Continue loading?"));
+    EXPECT_EQ(FailureOf([&] { boiler->ProtocolID(); }),
+              QStringLiteral("Control has not been connected."));
+    EXPECT_EQ(m_bar.PanelText(0), QStringLiteral("Ready"));
+    EXPECT_EQ(m_engine->Progress(), nullptr);
 }
 
 } // namespace

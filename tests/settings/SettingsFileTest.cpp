@@ -9,6 +9,7 @@
 #include <QBuffer>
 
 #include "platform/Exception.h"
+#include "platform/TextCodec.h"
 
 using namespace orvane;
 
@@ -50,6 +51,46 @@ TEST(SettingsFileParse, SplitsAtFirstTabAndKeepsEverythingElse) {
     EXPECT_EQ(parsed.lines.names, QStringList({"SERVICE: BURNER.GAIN", "CONFIGURE: UNITS.LABEL",
                                                " LEADING", "LF.ONLY", "SERVICE: BURNER.GAIN"}));
     EXPECT_EQ(parsed.lines.values, QStringList({"2.50", "  spaced \tvalue\t", "", "1", "3.00"}));
+}
+
+TEST(SettingsFileParse, EditorsByteOrderMarkIsPassedOver) {
+    const Parsed parsed = parse("\xEF\xBB\xBF"
+                                "A\t1\r\nB\t2\r\n");
+    ASSERT_FALSE(parsed.error);
+    EXPECT_EQ(parsed.lines.names, QStringList({"A", "B"}));
+}
+
+// Every line the saver accepts reads back as the same name and value; every
+// other one is refused with the reason.
+TEST(SettingsFileSave, OnlyLinesThatReadBackTheSameAreWritten) {
+    const QString longest(kMaxSettingsValueChars, QLatin1Char('x'));
+    const struct {
+        QString name;
+        QString value;
+        bool accepted;
+    } cases[] = {
+        {"SERVICE: A.B", "  spaced\tvalue\t", true},
+        {"SERVICE: A.B", QString::fromUtf8("caf\u00e9 \u20ac"), true},
+        {"SERVICE: A.B", longest, true},
+        {"SERVICE: A.B", longest + QLatin1Char('x'), false},
+        {"SERVICE: A.B", "two\r\nlines", false},
+        {"SERVICE: A.B", "one\nmore", false},
+        {"SERVICE: A.B", QString::fromUtf8("\u4E00"), false},
+        {"NAME\tWITH TAB", "1", false},
+        {"", "1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString() + " = " + c.value.left(20).toStdString());
+        const QString problem = SettingsLineProblem(c.name, c.value);
+        EXPECT_EQ(problem.isEmpty(), c.accepted) << problem.toStdString();
+        if (c.accepted) {
+            QByteArray bytes = toWindows1252(SettingsLine(c.name, c.value)) + "\r\n";
+            const Parsed parsed = parse(bytes);
+            ASSERT_FALSE(parsed.error);
+            EXPECT_EQ(parsed.lines.names, QStringList{c.name});
+            EXPECT_EQ(parsed.lines.values, QStringList{c.value});
+        }
+    }
 }
 
 TEST(SettingsFileParse, EmptyLinesAreSkippedButCounted) {
