@@ -137,16 +137,14 @@ int main(int argc, char** argv) {
         ok = Save(explorer->grab(), folder, "explorer-filter.png") && ok;
         explorer->FilterEdit()->clear();
 
-        main.ShowHelp();
+        // The guide beside the program (this tool lies beside it too).
+        THelpWindow help(&main);
+        help.ShowTopic(QCoreApplication::applicationDirPath() + QStringLiteral("/orvane.chm/") +
+                       TMainForm::HelpTopic());
+        help.Browser()->setSource(QUrl(QStringLiteral("explorer.htm")));
         Pump(500);
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* help = qobject_cast<THelpWindow*>(w); help && help->isVisible()) {
-                help->Browser()->setSource(QUrl(QStringLiteral("explorer.htm")));
-                Pump(300);
-                ok = Save(help->grab(), folder, "help.png") && ok;
-                help->close();
-            }
-        }
+        ok = Save(help.grab(), folder, "help.png") && ok;
+        help.close();
 
         TAboutBox about(&main);
         about.show();

@@ -91,11 +91,12 @@ TExplorerForm::TExplorerForm(QWidget* owner, TActivatedEvent onActivated, TServe
         }
     });
     // The main window enables Cut, Copy and Paste from where the focus is.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        if ((old && isAncestorOf(old)) || (now && isAncestorOf(now))) {
-            FocusChange();
-        }
-    });
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if ((old && isAncestorOf(old)) || (now && isAncestorOf(now))) {
+                FocusChange();
+            }
+        });
 
     FillTabs();
     TabControlChange();
@@ -103,6 +104,8 @@ TExplorerForm::TExplorerForm(QWidget* owner, TActivatedEvent onActivated, TServe
 }
 
 TExplorerForm::~TExplorerForm() {
+    // Focus moves while the children go; this window no longer listens.
+    disconnect(m_focusConnection);
     m_tree->SetClipboard(nullptr);
 }
 
@@ -170,7 +173,6 @@ void TExplorerForm::FillTabs() {
     for (TKIDuxlaneControl* control : m_server->Controls()) {
         m_tabControl->addTab(control->Identifier());
     }
-    UpdateTabMarks();
 }
 
 int TExplorerForm::TabCount() const {
@@ -190,12 +192,19 @@ TKIDuxlaneControl* TExplorerForm::SelectedControl() const {
 }
 
 QString TExplorerForm::NotConnectedText(TKIDuxlaneControl* control) {
-    if (!control || control->Conversation()) {
+    if (!control || control->ConnectionState() == TKIDeviceState::Connected) {
         return {};
     }
-    return QStringLiteral("The control %1 has not connected to the Duxlane Server: its "
-                          "variables cannot be shown. The other controls work as usual.")
-        .arg(control->Identifier());
+    QString why = control->ConnectFailure();
+    if (control->ConnectionState() != TKIDeviceState::NotConnected) {
+        why = QStringLiteral("The control is still connecting.");
+    } else if (why.isEmpty()) {
+        why = QStringLiteral("The control did not answer.");
+    }
+    return QStringLiteral("%1 has not connected to the Duxlane Server, so its variables cannot "
+                          "be shown and its commands are not offered. The other controls work as "
+                          "usual.\n\n%2")
+        .arg(control->Identifier(), why);
 }
 
 void TExplorerForm::UpdateTabMarks() {
@@ -203,9 +212,27 @@ void TExplorerForm::UpdateTabMarks() {
         return;
     }
     for (int i = 0; i < m_tabControl->count() && i < m_server->ControlCount(); ++i) {
-        const QString why = NotConnectedText(m_server->Control(i));
-        m_tabControl->setTabIcon(i, why.isEmpty() ? QIcon() : OrvaneIcon(TGlyph::NotConnected));
-        m_tabControl->setTabToolTip(i, why);
+        TKIDuxlaneControl* control = m_server->Control(i);
+        const bool given = control->ConnectionState() == TKIDeviceState::NotConnected;
+        m_tabControl->setTabText(i, given ? control->Identifier() +
+                                                QString::fromLatin1(kNotConnectedMark)
+                                          : control->Identifier());
+        m_tabControl->setTabIcon(i, given ? OrvaneIcon(TGlyph::NotConnected) : QIcon());
+        m_tabControl->setTabToolTip(i, given ? control->ConnectFailure() : QString());
+    }
+}
+
+void TExplorerForm::SetCommandAvailable(TCommand command, bool available) {
+    m_available[command] = available;
+    updateCommands();
+}
+
+void TExplorerForm::updateCommands() {
+    // A control that never connected offers none of its commands.
+    TKIDuxlaneControl* control = SelectedControl();
+    const bool usable = control && control->ConnectionState() == TKIDeviceState::Connected;
+    for (int c = 0; c < cmdCount; ++c) {
+        m_commands[c]->setEnabled(m_available[c] && usable);
     }
 }
 
@@ -222,6 +249,7 @@ void TExplorerForm::TabControlChange() {
     TKIDuxlaneControl* control = SelectedControl();
     m_tree->SetControl(control);
     UpdateTabMarks();
+    updateCommands();
     const QString why = NotConnectedText(control);
     if (!why.isEmpty()) {
         m_tree->ClearTree();

@@ -10,11 +10,12 @@
 // actions.
 //
 // The command handlers (ResetClick, ...) are defined with the commands they
-// run, apart from the window; InitCommands enables the items whose handler
-// exists. Until then the items stay disabled.
+// run, apart from the window; InitCommands marks the items whose handler
+// exists (SetCommandAvailable). Until then the items stay disabled.
 //
-// A control that has not connected keeps its tab, marked, and its tree says
-// why; the other controls work.
+// A control that never connected keeps its tab, marked with kNotConnectedMark
+// and a sign, its tree says why, and it offers no commands; the other
+// controls work.
 //
 // Ownership: owned by the main window; the server connection and the variable
 // clipboard are borrowed and outlive the window. Thread: main thread only.
@@ -103,6 +104,11 @@ public:
     // connected late loses its mark).
     void UpdateTabMarks();
 
+    // Whether a pop-up command has its handler (InitCommands says so); an
+    // available command is enabled while the selected control is connected.
+    void SetCommandAvailable(TCommand command, bool available);
+    bool CommandAvailable(TCommand command) const { return m_available[command]; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -111,8 +117,10 @@ private:
     void FillTabs();
     void TabControlChange();
     void FocusChange();
-    // Enables the pop-up items whose handlers exist (with the commands).
+    // Marks the pop-up items whose handlers exist (SetCommandAvailable); it
+    // is defined with the commands.
     void InitCommands();
+    void updateCommands();
     void createCommands();
     void showTreeMessage(const QString& text);
 
@@ -127,6 +135,8 @@ private:
     QMenu* m_popupMenu = nullptr;
     QMenu* m_appSettingsMenu = nullptr;
     QAction* m_commands[cmdCount] = {};
+    bool m_available[cmdCount] = {};
+    QMetaObject::Connection m_focusConnection;
 };
 
 } // namespace orvane

@@ -6,7 +6,7 @@
 namespace orvane {
 
 void TExplorerForm::InitCommands() {
-    // No command has a handler yet: every item stays disabled.
+    // No command has a handler yet: every item stays unavailable.
 }
 
 void TExplorerForm::LoadApplicationClick() {}

@@ -290,7 +290,7 @@ void TMainForm::createToolBar() {
     m_toolBar->setObjectName(QStringLiteral("ToolBar"));
     m_toolBar->setMovable(false);
     m_toolBar->setFloatable(false);
-    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setIconSize(QSize(22, 22));
     m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     const std::initializer_list<std::initializer_list<TMainAction>> groups = {
         {TMainAction::NewInspector, TMainAction::NewQuickInspector, TMainAction::Open,
@@ -473,8 +473,13 @@ void TMainForm::ServerConnected(TServer* server) {
         QGuiApplication::restoreOverrideCursor();
         m_hourglass = false;
     }
-    // 2.
-    if (m_server->ControlCount() == 0) {
+    // 2. A server that never answered has said so already; controls that
+    // were all given up leave nothing to work with either.
+    if (!m_server->ServerAnswered()) {
+        endProgram();
+        return;
+    }
+    if (m_server->ControlCount() == 0 || m_server->ConnectedCount() == 0) {
         showError(QStringLiteral("The Duxlane Server is not connected to any controls and the "
                                  "application will be terminated"));
         endProgram();

@@ -145,5 +145,40 @@ TEST_F(ExplorerTest, TheFilterFieldNarrowsAndEscapeRestores) {
     EXPECT_EQ(explorer->Tree()->Dump(), full);
 }
 
+TEST_F(ExplorerTest, AControlThatNeverConnectedIsMarkedAndTheOthersWork) {
+    SetServerSwitch("DUXLANE_DEAD_CONTROLS", "PUMP_2");
+    m_dialogs.answerMessage(mrOk, "Control is not responding to request of connection: PUMP_2");
+    ASSERT_TRUE(Start());
+    TExplorerForm* explorer = Explorer();
+    ASSERT_EQ(explorer->TabCount(), 3);
+    const int pump = TabOf("PUMP_2 (not connected)");
+    const int boiler = TabOf("BOILER_1");
+    ASSERT_GE(pump, 0);
+    ASSERT_GE(boiler, 0);
+    EXPECT_FALSE(explorer->TabControl()->tabIcon(pump).isNull());
+    EXPECT_TRUE(explorer->TabControl()->tabIcon(boiler).isNull());
+    EXPECT_EQ(explorer->TabControl()->tabToolTip(pump),
+              "Control is not responding to request of connection: PUMP_2");
+
+    // A command with its handler is offered for connected controls only, in
+    // the pop-up menu and the main window alike.
+    explorer->SetCommandAvailable(TExplorerForm::cmdReset, true);
+    explorer->SelectTab(pump);
+    EXPECT_TRUE(explorer->Tree()->Dump().isEmpty());
+    EXPECT_TRUE(explorer->TreeMessage().contains("PUMP_2 has not connected"));
+    EXPECT_TRUE(
+        explorer->TreeMessage().contains("Control is not responding to request of connection"));
+    EXPECT_FALSE(explorer->CommandAction(TExplorerForm::cmdReset)->isEnabled());
+    EXPECT_FALSE(m_main->action(TMainAction::Reset)->isEnabled());
+
+    explorer->SelectTab(boiler);
+    EXPECT_TRUE(explorer->TreeMessage().isEmpty());
+    EXPECT_FALSE(explorer->Tree()->Dump().isEmpty());
+    EXPECT_TRUE(explorer->CommandAction(TExplorerForm::cmdReset)->isEnabled());
+    EXPECT_TRUE(m_main->action(TMainAction::Reset)->isEnabled());
+    // Commands without a handler stay off.
+    EXPECT_FALSE(explorer->CommandAction(TExplorerForm::cmdLockIO)->isEnabled());
+}
+
 } // namespace
 } // namespace orvane::test

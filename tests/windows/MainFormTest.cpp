@@ -257,6 +257,25 @@ TEST_F(MainFormTest, NoControlsEndsTheProgramWithAMessage) {
     EXPECT_EQ(m_main->Explorer(), nullptr);
 }
 
+TEST_F(MainFormTest, NoControlThatConnectsEndsTheProgramToo) {
+    SetServerSwitch("DUXLANE_NETWORK", WriteNetwork(ThreeControlNetwork()).toLocal8Bit());
+    SetServerSwitch("DUXLANE_DEAD_CONTROLS", "BOILER_1|PUMP_2|CONVEYOR");
+    // One message per control given up, in whatever order they give up.
+    for (int i = 0; i < 3; ++i) {
+        m_dialogs.answerMessage(mrOk);
+    }
+    m_dialogs.answerMessage(mrOk, "The Duxlane Server is not connected to any controls and "
+                                  "the application will be terminated");
+    MakeMainForm();
+    EXPECT_FALSE(ShowAndConnect());
+    EXPECT_EQ(m_endCount, 1);
+    EXPECT_EQ(m_main->Explorer(), nullptr);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(m_dialogs.messages().at(i).text.startsWith(
+            "Control is not responding to request of connection: "));
+    }
+}
+
 TEST_F(MainFormTest, AServerThatCannotStartEndsTheProgram) {
     RegisterServer("/nonexistent/duxlane-server");
     MakeMainForm();
