@@ -17,6 +17,7 @@
 
 #include "model/KIDuxlaneControl.h"
 #include "model/OVServer.h"
+#include "platform/DialogService.h"
 #include "windows/About.h"
 #include "windows/DuxlaneTreeView.h"
 #include "windows/Explorer.h"
@@ -80,6 +81,17 @@ int ExpandAndSelect(TDuxlaneTreeView* tree, const QStringList& path) {
     return found;
 }
 
+// Nobody is at the virtual display: messages are written out and closed.
+class NoUser : public DialogService {
+public:
+    TModalResult messageBox(TMsgDlgType, const QString& text, TMsgDlgButtons buttons) override {
+        std::fprintf(stderr, "orvane-screenshots: message: %s\n", qPrintable(text));
+        return closeResultOf(buttons);
+    }
+    std::optional<QString> openFile(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +107,8 @@ int main(int argc, char** argv) {
     const QString folder = QDir(args[1]).absolutePath();
     QDir().mkpath(folder);
 
+    NoUser noUser;
+    DialogServiceScope dialogs(&noUser);
     TInspectorInitialization settings;
     TInspectorInitialization::SetInstance(&settings);
     int result = 0;
@@ -131,6 +145,17 @@ int main(int argc, char** argv) {
         bool ok = Save(ScreenAround({&main, explorer}), folder, "main-and-explorer.png");
         ok = Save(main.grab(), folder, "main-window.png") && ok;
         ok = Save(explorer->grab(), folder, "explorer.png") && ok;
+
+        // A control that never connected, when the server has one.
+        for (int i = 0; i < explorer->TabCount(); ++i) {
+            if (!TExplorerForm::NotConnectedText(main.Server()->Control(i)).isEmpty()) {
+                explorer->SelectTab(i);
+                Pump(300);
+                ok = Save(explorer->grab(), folder, "explorer-not-connected.png") && ok;
+                explorer->SelectTab(0);
+                break;
+            }
+        }
 
         explorer->FilterEdit()->setText(QStringLiteral("pressure"));
         Pump(300);

@@ -21,7 +21,9 @@ THelpWindow::THelpWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
 
     auto* bar = new QToolBar(this);
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    QAction* contents = bar->addAction(OrvaneIcon(TGlyph::Help), QStringLiteral("&Contents"));
+    QAction* contents = bar->addAction(
+        QIcon::fromTheme(QStringLiteral("go-home"), style()->standardIcon(QStyle::SP_DirHomeIcon)),
+        QStringLiteral("&Contents"));
     QAction* back =
         bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("&Back"));
     QAction* forward =
