@@ -16,8 +16,10 @@
 #include <QTemporaryDir>
 
 #include "BenchServer.h"
+#include "inspector/VarClipboard.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
+#include "model/OVServer.h"
 #include "platform/DialogService.h"
 #include "windows/DuxlaneTreeView.h"
 #include "windows/Explorer.h"
@@ -82,40 +84,12 @@ int main(int argc, char** argv) {
     }
     const QString demo = QFileInfo(serverExe).absolutePath() + QStringLiteral("/demo.net");
     const char* error = nullptr;
-    // This connection keeps the server running, first with the demo plant.
-    auto kiServer = bench::ConnectToServer(serverExe, demo, QStringLiteral("BOILER_1"), &error);
+    // The large control alone first; this object started the server and ends it.
+    auto kiServer = bench::ConnectToServer(serverExe, big, QString::fromLatin1(kTopic), &error);
     if (!kiServer) {
         return Fail(error);
     }
 
-    std::vector<double> starts;
-    {
-        TInspectorInitialization settings;
-        TInspectorInitialization::SetInstance(&settings);
-        for (int run = 0; run < 5; ++run) {
-            QElapsedTimer timer;
-            timer.start();
-            auto main = std::make_unique<TMainForm>();
-            bool ready = false;
-            QObject::connect(main.get(), &TMainForm::connected, [&] {
-                main->Explorer()->Tree()->repaint();
-                ready = !main->Explorer()->Tree()->Dump().isEmpty();
-            });
-            main->show();
-            if (!bench::WaitUntil([&] { return ready || main->Ended(); }, 60000) || !ready) {
-                return Fail("the program did not show the Explorer");
-            }
-            starts.push_back(timer.nsecsElapsed() / 1e6);
-            for (TKIDuxlaneControl* control : main->Server()->Controls()) {
-                control->SetServer(nullptr);
-            }
-            main.reset();
-            QCoreApplication::processEvents();
-        }
-        TInspectorInitialization::SetInstance(nullptr);
-    }
-    // Now the large control joins the network.
-    kiServer->OpenNetworkFile(big);
     {
         QStringList topics;
         if (!bench::WaitUntil(
@@ -176,6 +150,48 @@ int main(int argc, char** argv) {
     }
 
     kiServer.reset();
+    bench::WaitUntil([] { return false; }, 1000);
+
+    // The program starts while the server runs with the demo plant (a
+    // process of its own, with its own data, so the program never ends it).
+    QProcess demoServer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QDir(root.path()).mkpath(QStringLiteral("demo-data"));
+    env.insert(QStringLiteral("ORVANE_DATA_DIR"), root.filePath("demo-data"));
+    demoServer.setProcessEnvironment(env);
+    demoServer.start(serverExe, {QStringLiteral("--open"), demo});
+    if (!demoServer.waitForStarted(10000)) {
+        return Fail("the demo server did not start");
+    }
+    bench::WaitUntil([] { return false; }, 1500);
+    std::vector<double> starts;
+    {
+        TInspectorInitialization settings;
+        TInspectorInitialization::SetInstance(&settings);
+        for (int run = 0; run < 5; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            auto main = std::make_unique<TMainForm>();
+            bool ready = false;
+            QObject::connect(main.get(), &TMainForm::connected, [&] {
+                main->Explorer()->Tree()->repaint();
+                ready = !main->Explorer()->Tree()->Dump().isEmpty();
+            });
+            main->show();
+            if (!bench::WaitUntil([&] { return ready || main->Ended(); }, 60000) || !ready) {
+                return Fail("the program did not show the Explorer");
+            }
+            starts.push_back(timer.nsecsElapsed() / 1e6);
+            for (TKIDuxlaneControl* control : main->Server()->Controls()) {
+                control->SetServer(nullptr);
+            }
+            main.reset();
+            QCoreApplication::processEvents();
+        }
+        TInspectorInitialization::SetInstance(nullptr);
+    }
+    demoServer.terminate();
+    demoServer.waitForFinished(10000);
     if (noUser.messages != 0) {
         return Fail("the runs asked questions");
     }
