@@ -1,9 +1,10 @@
 // Orvane: service tool for the controls of a Duxlane control network.
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QStatusBar>
+
+#include "windows/Glyphs.h"
+#include "windows/Main.h"
+#include "windows/OrvaneMDIForm.h"
 
 #include "platform/QtDialogService.h"
 
@@ -13,14 +14,17 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Kestova"));
     // Message boxes and file dialogs of every layer are Qt's from here on.
     orvane::QtDialogService dialogs;
+    QApplication::setWindowIcon(orvane::OrvaneIcon(orvane::TGlyph::Logo));
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Orvane"));
-    auto* label = new QLabel(QStringLiteral("Not connected to the Duxlane server yet."), &window);
-    label->setAlignment(Qt::AlignCenter);
-    window.setCentralWidget(label);
-    window.statusBar()->showMessage(QStringLiteral("Not Active."));
-    window.resize(640, 200);
-    window.show();
-    return QApplication::exec();
+    // The inspector settings exist before any window and until the end.
+    orvane::TInspectorInitialization settings;
+    orvane::TInspectorInitialization::SetInstance(&settings);
+    int result = 0;
+    {
+        orvane::TMainForm mainForm;
+        mainForm.show();
+        result = QApplication::exec();
+    }
+    orvane::TInspectorInitialization::SetInstance(nullptr);
+    return result;
 }

@@ -1,0 +1,20 @@
+#pragma once
+
+// Readable Qt texts in the messages of failed checks.
+
+#include <ostream>
+
+#include <QString>
+#include <QStringList>
+
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << '{';
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        *os << (i ? ", " : "") << '"' << list.at(i).toStdString() << '"';
+    }
+    *os << '}';
+}
