@@ -185,13 +185,28 @@ TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons bu
     return DialogService::current().messageBox(type, text, buttons);
 }
 
+TModalResult DialogService::captionedMessageBox(TMsgDlgType type, const QString&,
+                                                const QString& text, TMsgDlgButtons buttons) {
+    return messageBox(type, text, buttons);
+}
+
+TModalResult messageDlg(const QString& caption, const QString& text, TMsgDlgType type,
+                        TMsgDlgButtons buttons) {
+    return DialogService::current().captionedMessageBox(type, caption, text, buttons);
+}
+
 void showError(const QString& text) {
     messageDlg(text, mtError, mbOK);
 }
 
 TModalResult QtDialogService::messageBox(TMsgDlgType type, const QString& text,
                                          TMsgDlgButtons buttons) {
-    QMessageBox box(iconOf(type), captionOf(type), text, QMessageBox::NoButton,
+    return captionedMessageBox(type, captionOf(type), text, buttons);
+}
+
+TModalResult QtDialogService::captionedMessageBox(TMsgDlgType type, const QString& caption,
+                                                  const QString& text, TMsgDlgButtons buttons) {
+    QMessageBox box(iconOf(type), caption, text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     for (TModalResult result : buttonsOf(buttons)) {
         box.addButton(standardButtonOf(result));

@@ -93,6 +93,11 @@ public:
     // closeResultOf(buttons) when the box was closed.
     virtual TModalResult messageBox(TMsgDlgType type, const QString& text,
                                     TMsgDlgButtons buttons) = 0;
+    // The same with a caption of the caller's instead of the type's (a
+    // question that names the control it acts on). By default the caption is
+    // dropped and messageBox shows the type's.
+    virtual TModalResult captionedMessageBox(TMsgDlgType type, const QString& caption,
+                                             const QString& text, TMsgDlgButtons buttons);
     // The chosen file's full path, or nothing when the user cancelled.
     virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
@@ -121,6 +126,9 @@ private:
 
 // Shortcuts through the current service.
 TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons);
+// The same with its own caption.
+TModalResult messageDlg(const QString& caption, const QString& text, TMsgDlgType type,
+                        TMsgDlgButtons buttons);
 // An error box with an OK button.
 void showError(const QString& text);
 
@@ -128,6 +136,8 @@ void showError(const QString& text);
 class QtDialogService : public DialogService {
 public:
     TModalResult messageBox(TMsgDlgType type, const QString& text, TMsgDlgButtons buttons) override;
+    TModalResult captionedMessageBox(TMsgDlgType type, const QString& caption, const QString& text,
+                                     TMsgDlgButtons buttons) override;
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
 
