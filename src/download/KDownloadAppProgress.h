@@ -38,6 +38,7 @@ namespace orvane {
 
 class TKDownloadScript;
 class TKIDuxlaneControl;
+class TKStatement;
 class TStatusBar;
 
 class TKProgressDialog : public QDialog {
@@ -102,7 +103,7 @@ private:
     void NextStep();
     void WaitForControl();
     // Runs one statement; false when stepping stops here.
-    bool RunStatement(class TKStatement* statement);
+    bool RunStatement(TKStatement* statement);
     void SetStepText(const QString& text);
     void Halt(const QString& message);
     void Finish(Outcome outcome);

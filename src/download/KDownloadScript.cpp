@@ -247,7 +247,8 @@ int TKDownloadScript::Count() const {
 std::int64_t TKDownloadScript::WriteBytes() const {
     std::int64_t bytes = 0;
     for (auto it = m_statements.First(); it->IsValid(); it->Next()) {
-        if (const auto* write = dynamic_cast<const TKWriteStatement*>(it->CurrentAs<TKStatement>())) {
+        if (const auto* write =
+                dynamic_cast<const TKWriteStatement*>(it->CurrentAs<TKStatement>())) {
             bytes += write->Count();
         }
     }

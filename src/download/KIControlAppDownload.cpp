@@ -82,11 +82,11 @@ bool TKIControlAppDownload::Download(const QString& fileName) {
         const TKDownloadScriptError* record = script->Error();
         // A file that cannot be opened at all has no error record: its own
         // reason is the message.
-        showError(record != nullptr ? QStringLiteral("Error in file: ") + fileName +
-                                          QStringLiteral(" on line ") +
-                                          QString::number(record->LineNumber) +
-                                          QStringLiteral(".  Error: ") + record->Message
-                                    : error.message());
+        showError(record != nullptr
+                      ? QStringLiteral("Error in file: ") + fileName + QStringLiteral(" on line ") +
+                            QString::number(record->LineNumber) + QStringLiteral(".  Error: ") +
+                            record->Message
+                      : error.message());
         m_dialog.reset();
         return false;
     }
@@ -105,8 +105,8 @@ bool TKIControlAppDownload::Download(const QString& fileName) {
     } catch (const Exception& error) {
         // The download goes on: programming mode refuses an unlocked control
         // with a message of its own.
-        qCWarning(lcDownload).noquote() << "I/O lock before the download failed:"
-                                        << error.message();
+        qCWarning(lcDownload).noquote()
+            << "I/O lock before the download failed:" << error.message();
     }
     SetStatusText(kNotActiveText);
 

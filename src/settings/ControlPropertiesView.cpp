@@ -24,7 +24,7 @@ const char* const kRowLabels[TControlProperties::kRowCount] = {
     "Protocol:", "Operational State:", "Communications:",
 };
 const char* const kRowNames[TControlProperties::kRowCount] = {
-    "SystemID", "ApplicationID", "ConfigurationID", "ProductID",
+    "SystemID",   "ApplicationID",    "ConfigurationID", "ProductID",
     "ProtocolID", "OperationalState", "Communications",
 };
 

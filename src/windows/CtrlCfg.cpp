@@ -10,8 +10,7 @@ namespace orvane {
 
 const char* const TCtrlConfiguration::kSettingsFilter =
     "Configuration Files (*.cfg)|*.CFG|All File (*.*)|*.*";
-const char* const TCtrlConfiguration::kReportFilter =
-    "Text Files (*.txt)|*.TXT|All File (*.*)|*.*";
+const char* const TCtrlConfiguration::kReportFilter = "Text Files (*.txt)|*.TXT|All File (*.*)|*.*";
 
 namespace {
 

@@ -22,7 +22,8 @@ const QString kResetting = QStringLiteral("Resetting...");
 // The questions and messages of the commands. "I\O" is the system's own
 // spelling.
 QString NotLockedText(const QString& name) {
-    return QStringLiteral("Control ") + name + QStringLiteral(" must be in I\\O lock before resetting.");
+    return QStringLiteral("Control ") + name +
+           QStringLiteral(" must be in I\\O lock before resetting.");
 }
 QString SaveBeforeResetText(const QString& name) {
     return QStringLiteral("Do you want to save values before resetting ") + name +
@@ -241,8 +242,8 @@ void TExplorerCommands::SaveValues(TKIDuxlaneControl* control) {
     }
     ControlWatch watch(control);
     const QString name = control->Identifier();
-    if (messageDlg(QuestionCaption(name), SaveValuesQuestionText(name), mtConfirmation,
-                   mbYesNo) != mrYes ||
+    if (messageDlg(QuestionCaption(name), SaveValuesQuestionText(name), mtConfirmation, mbYesNo) !=
+            mrYes ||
         watch.Control() == nullptr) {
         return;
     }
@@ -323,8 +324,8 @@ void TExplorerCommands::LoadFromFile(TKIDuxlaneControl* control) {
         return;
     }
     try {
-        if (messageDlg(QuestionCaption(name), ResetAfterLoadText(name), mtConfirmation,
-                       mbYesNo) != mrYes ||
+        if (messageDlg(QuestionCaption(name), ResetAfterLoadText(name), mtConfirmation, mbYesNo) !=
+                mrYes ||
             watch.Control() == nullptr) {
             SetStatus(QString());
             return;

@@ -137,12 +137,12 @@ TEST_F(AppDownloadTest, CompleteScriptSendsItsStatementsInOrderAndTheControlRuns
     EXPECT_EQ(m_driver.ProgressMaximum(), 5) << "one step per statement";
     EXPECT_EQ(m_driver.ProgressPosition(), 5) << "a complete script fills the bar";
 
-    EXPECT_EQ(Traffic("execute EndProgrammingMode on PLC1"),
-              QStringList({"execute Shutdown on PLC1", "request Product ID on PLC1",
-                           "execute BeginProgrammingMode on PLC1", "request Control Status on PLC1",
-                           "execute WriteProgramMemory on PLC1",
-                           "execute WriteProgramMemory on PLC1",
-                           "execute EndProgrammingMode on PLC1"}));
+    EXPECT_EQ(
+        Traffic("execute EndProgrammingMode on PLC1"),
+        QStringList({"execute Shutdown on PLC1", "request Product ID on PLC1",
+                     "execute BeginProgrammingMode on PLC1", "request Control Status on PLC1",
+                     "execute WriteProgramMemory on PLC1", "execute WriteProgramMemory on PLC1",
+                     "execute EndProgrammingMode on PLC1"}));
     EXPECT_EQ(m_driver.GetOutcome(), Outcome::Completed);
     EXPECT_EQ(m_driver.BytesDownloaded(), 24);
     EXPECT_FALSE(m_driver.InProgrammingMode());
@@ -256,11 +256,12 @@ TEST_F(AppDownloadTest, FailingWriteShowsItsErrorAndHaltsUntilCancel) {
     TKIDuxlaneControl* plc = Connect("PLC1");
     // The second write lies outside the opened range.
     m_dialogs.answerMessage(mrYes, kLockQuestion).answerMessage(mrOk);
-    ASSERT_TRUE(Download(plc, Script("DX100-TEST", true, "00002000"), [&](TKProgressDialog& dialog) {
-        if (dialog.Halted()) {
-            PressCancel(dialog);
-        }
-    }));
+    ASSERT_TRUE(
+        Download(plc, Script("DX100-TEST", true, "00002000"), [&](TKProgressDialog& dialog) {
+            if (dialog.Halted()) {
+                PressCancel(dialog);
+            }
+        }));
     ASSERT_EQ(m_dialogs.messages().size(), 2U);
     EXPECT_EQ(m_dialogs.messages()[1].type, mtError);
     EXPECT_TRUE(m_dialogs.messages()[1].text.contains("WriteProgram"))

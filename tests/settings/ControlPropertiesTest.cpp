@@ -40,7 +40,7 @@ protected:
 TEST_F(ControlPropertiesTest, ShowsTheIdentifiersOfARunningControl) {
     m_window.Fill(Connect("PLC1"));
     EXPECT_EQ(m_window.windowTitle(), QStringLiteral("PLC1 Properties"));
-    const QStringList labels = {"System:",   "Application:",       "Configuration:",  "Product:",
+    const QStringList labels = {"System:",   "Application:",       "Configuration:", "Product:",
                                 "Protocol:", "Operational State:", "Communications:"};
     const QStringList values = {"DX-100 S/N 1", "Test App 1.0", "CFG-1", "DX100-TEST",
                                 "DXP 2.1",      "I/O Active",   "Ok"};
@@ -51,10 +51,11 @@ TEST_F(ControlPropertiesTest, ShowsTheIdentifiersOfARunningControl) {
     EXPECT_EQ(m_window.size(), QSize(TControlProperties::kWidth, TControlProperties::kHeight));
 
     m_window.CopyToClipboard();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              QStringLiteral("PLC1 Properties\r\nSystem:\tDX-100 S/N 1\r\nApplication:\tTest App "
-                             "1.0\r\nConfiguration:\tCFG-1\r\nProduct:\tDX100-TEST\r\nProtocol:\t"
-                             "DXP 2.1\r\nOperational State:\tI/O Active\r\nCommunications:\tOk\r\n"));
+    EXPECT_EQ(
+        QGuiApplication::clipboard()->text(),
+        QStringLiteral("PLC1 Properties\r\nSystem:\tDX-100 S/N 1\r\nApplication:\tTest App "
+                       "1.0\r\nConfiguration:\tCFG-1\r\nProduct:\tDX100-TEST\r\nProtocol:\t"
+                       "DXP 2.1\r\nOperational State:\tI/O Active\r\nCommunications:\tOk\r\n"));
 }
 
 TEST_F(ControlPropertiesTest, ShowsALockedControlThatIsNotCommunicating) {

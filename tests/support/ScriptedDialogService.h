@@ -26,7 +26,7 @@ public:
         TMsgDlgType type;
         QString text;
         TMsgDlgButtons buttons;
-        TModalResult answer; // what the service answered
+        TModalResult answer;  // what the service answered
         QString caption = {}; // a caller's own caption, else empty
     };
     struct FileDialog {
