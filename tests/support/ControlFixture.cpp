@@ -84,7 +84,7 @@ QStringList ControlFixture::Traffic(const QString& last) {
         lines.clear();
         const QStringList all = m_sim.output().mid(m_trafficMark).split(QLatin1Char('\n'));
         for (const QString& line : all) {
-            const qsizetype at = line.indexOf(kTrafficPrefix);
+            const qsizetype at = line.lastIndexOf(kTrafficPrefix);
             if (at >= 0) {
                 lines.append(line.mid(at + kTrafficPrefix.size()).trimmed());
             }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include <QByteArray>
@@ -21,11 +22,13 @@
 
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
+#include "model/KIDuxlaneControl.h"
+#include "model/KIServer.h"
 
-namespace orvane {
-class TKIServer;
-class TKIDuxlaneControl;
-} // namespace orvane
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace orvane::test {
 

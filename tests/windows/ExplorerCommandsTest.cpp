@@ -88,7 +88,8 @@ QString Caption(const char* control) {
 
 class ExplorerCommandsTest : public ControlFixture {
 protected:
-    void SetUp() override { StartServer(kNetwork, m_serverArguments); }
+    void SetUp() override { StartServer(kNetwork, ServerArguments()); }
+    virtual QStringList ServerArguments() const { return {}; }
 
     // The windows are back as they were before the command.
     void ExpectIdle() {
@@ -102,7 +103,6 @@ protected:
         ASSERT_TRUE(WaitFor([this] { return !m_commands.ResetPending(); }));
     }
 
-    QStringList m_serverArguments;
     FakeMainWindow m_main;
     FakeExplorer m_explorer;
     TExplorerCommands m_commands{m_explorer};
@@ -180,17 +180,21 @@ TEST_F(ExplorerCommandsTest, ResetNeedsTheIoLockAndSavesValuesFirstWhenAsked) {
     ExpectIdle();
 }
 
-TEST_F(ExplorerCommandsTest, ControlLostInItsResetEndsTheProgram) {
-    // The program gives up on the control before its reset time is over.
+// Controls that take longer over their reset than the program waits.
+class SlowResetTest : public ExplorerCommandsTest {
+protected:
+    QStringList ServerArguments() const override { return {"--reset-time", "5000"}; }
+};
+
+TEST_F(SlowResetTest, ControlLostInItsResetEndsTheProgram) {
     TKIDuxlaneControl::Timing timing = TKIDuxlaneControl::CurrentTiming();
-    timing.resetPolls = 1;
-    timing.resetPollIntervalMs = 1;
+    timing.resetPolls = 2;
     TKIDuxlaneControl::SetTimingForTesting(timing);
     TKIDuxlaneControl* plc = Connect("PLC2");
     plc->Shutdown();
     m_dialogs.answerMessage(mrNo).answerMessage(
-        mrOk, QStringLiteral("PLC2 is not responding after reset.  The application "
-                             "will be terminated."));
+        mrOk, QStringLiteral("PLC2 is not responding after reset.  The application will be "
+                             "terminated."));
     m_commands.Reset(plc);
     WaitForResetDone();
     EXPECT_EQ(m_explorer.terminated, 1);
@@ -210,10 +214,16 @@ TEST_F(ExplorerCommandsTest, SaveValuesAsksFirst) {
     EXPECT_EQ(Traffic("execute SaveValues on PLC2"), QStringList({"execute SaveValues on PLC2"}));
 }
 
-TEST_F(ExplorerCommandsTest, FailingCommandsShowTheirErrorAndLeaveTheWindowsEnabled) {
-    m_sim.stop();
-    m_server.reset();
-    StartServer(kNetwork, {"--fail-command", "Shutdown=1", "--error-item", "System ID"});
+// A server whose controls refuse some commands and requests.
+class FailingControlTest : public ExplorerCommandsTest {
+protected:
+    QStringList ServerArguments() const override {
+        return {"--fail-command", "Shutdown=1",   "--fail-command",
+                "SaveValues=1",   "--error-item", "System ID"};
+    }
+};
+
+TEST_F(FailingControlTest, FailingCommandsShowTheirErrorAndLeaveTheWindowsEnabled) {
     TKIDuxlaneControl* plc = Connect("PLC1");
 
     m_dialogs.answerMessage(mrYes).answerMessage(mrOk);
@@ -223,61 +233,23 @@ TEST_F(ExplorerCommandsTest, FailingCommandsShowTheirErrorAndLeaveTheWindowsEnab
         << m_dialogs.messages().back().text.toStdString();
     ExpectIdle();
 
-    // Properties: a failing read is shown and the window is not.
-    m_dialogs.answerMessage(mrOk);
+    // Properties: the failing read is reported by the DDE link, its error
+    // ends the command, and the window is not shown.
+    m_dialogs.answerMessage(mrOk).answerMessage(mrOk);
     m_commands.Properties(plc);
-    EXPECT_EQ(m_dialogs.messages().back().type, mtError);
-    EXPECT_TRUE(m_dialogs.messages().back().text.contains("System ID"))
-        << m_dialogs.messages().back().text.toStdString();
+    ASSERT_EQ(m_dialogs.messages().size(), 4U);
+    EXPECT_TRUE(m_dialogs.messages()[2].text.contains("System ID"));
+    EXPECT_EQ(m_dialogs.messages()[3].type, mtError);
+    EXPECT_FALSE(m_dialogs.messages()[3].text.isEmpty());
 }
 
-TEST_F(ExplorerCommandsTest, LoadFromFileCancelledOrWithoutResetLeavesEverythingEnabled) {
-    TKIDuxlaneControl* plc = Connect("PLC1");
-    const QString question = QStringLiteral(
-        "Loading the application settings from a file will cause control PLC1 to lock I\\O.  Are "
-        "you sure you want to proceed?");
-
-    // The file dialog cancelled.
-    m_dialogs.answerMessage(mrYes, question).answerOpenFile(std::nullopt);
-    m_commands.LoadFromFile(plc);
-    EXPECT_EQ(m_dialogs.messages().back().caption, Caption("PLC1"));
-    EXPECT_TRUE(m_explorer.tabsEverDisabled);
-    EXPECT_EQ(m_dialogs.fileDialogs().back().request.filter,
-              QStringLiteral("Configuration Files (*.cfg)|*.CFG|All File (*.*)|*.*"));
-    ExpectIdle();
-    EXPECT_FALSE(plc->InConfigureMode());
-
-    // Loaded, reset declined: the control stays locked, the status is empty.
-    const QString file = WriteFile(QStringLiteral("plc1.cfg"), "COUNT\t42\r\n");
-    m_dialogs.answerMessage(mrYes, question)
-        .answerOpenFile(file)
-        .answerMessage(mrNo, QStringLiteral("Load of the application settings to the control is "
-                                            "finished. Would you like to reset control PLC1?"));
-    m_commands.LoadFromFile(plc);
-    EXPECT_TRUE(plc->InConfigureMode());
-    EXPECT_EQ(m_explorer.bar.PanelText(0), QString());
-    ExpectIdle();
-
-    // Loaded and reset: the windows come back with ResetDone.
-    m_dialogs.answerMessage(mrYes, question).answerOpenFile(file).answerMessage(mrYes);
-    m_commands.LoadFromFile(plc);
-    EXPECT_FALSE(m_main.enabled);
-    m_dialogs.answerMessage(mrOk, QStringLiteral("PLC1 is Reset"));
-    WaitForResetDone();
-    ExpectIdle();
-    EXPECT_FALSE(plc->InConfigureMode());
-}
-
-TEST_F(ExplorerCommandsTest, LoadFromFileShowsAControlFailureTheEngineDoesNotShow) {
-    m_sim.stop();
-    m_server.reset();
-    StartServer(kNetwork, {"--fail-command", "SaveValues=1"});
+TEST_F(FailingControlTest, LoadFromFileShowsAControlFailureTheEngineDoesNotShow) {
     TKIDuxlaneControl* plc = Connect("PLC1");
     const QString file = WriteFile(QStringLiteral("plc1.cfg"), "COUNT\t42\r\n");
     m_dialogs.answerMessage(mrYes).answerOpenFile(file).answerMessage(mrOk);
     m_commands.LoadFromFile(plc);
     EXPECT_EQ(m_dialogs.messages().back().type, mtError);
-    EXPECT_TRUE(m_dialogs.messages().back().text.startsWith("TKIDuxlaneControl.SaveValues"));
+    EXPECT_TRUE(m_dialogs.messages().back().text.startsWith("TKIDuxlaneControl.Shutdown"));
     EXPECT_EQ(m_explorer.bar.PanelText(0), QString());
     ExpectIdle();
 }
