@@ -6,7 +6,7 @@
 #include "model/KIStatusPanel.h"
 #include "platform/DialogService.h"
 #include "platform/Exception.h"
-#include "platform/WaitCursor.h"
+#include "platform/WaitCursorScope.h"
 
 namespace orvane {
 
@@ -70,7 +70,7 @@ bool TKIControlAppDownload::Download(const QString& fileName) {
     m_bytes = 0;
     m_stateText.clear();
 
-    TWaitCursor cursor;
+    TWaitCursorScope cursor;
     m_dialog = std::make_unique<TKProgressDialog>();
     auto script = std::make_unique<TKDownloadScript>();
 

@@ -3,7 +3,7 @@
 #include "download/KIControlAppDownload.h"
 #include "model/KIStatusPanel.h"
 #include "platform/DialogService.h"
-#include "platform/WaitCursor.h"
+#include "platform/WaitCursorScope.h"
 #include "windows/WindowsScope.h"
 
 namespace orvane {
@@ -27,7 +27,7 @@ bool TCtrlApplication::Run(TKIDuxlaneControl* device, TStatusBar* statusBar) {
         return false;
     }
     TWindowsDisabled disabled;
-    TWaitCursor cursor;
+    TWaitCursorScope cursor;
     TKIControlAppDownload driver;
     driver.SetDevice(device);
     driver.StatusPanel()->SetStatusBar(statusBar);

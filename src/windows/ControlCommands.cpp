@@ -1,4 +1,4 @@
-#include "windows/ExplorerCommands.h"
+#include "windows/ControlCommands.h"
 
 #include <memory>
 
@@ -104,7 +104,7 @@ private:
 // The hourglass over the Explorer for the life of a scope.
 class BusyScope {
 public:
-    explicit BusyScope(TExplorerCommandHost& host) : m_host(host) { m_host.SetBusyCursor(true); }
+    explicit BusyScope(TControlCommandHost& host) : m_host(host) { m_host.SetBusyCursor(true); }
     ~BusyScope() {
         if (m_busy) {
             m_host.SetBusyCursor(false);
@@ -114,48 +114,48 @@ public:
     void Keep() { m_busy = false; }
 
 private:
-    TExplorerCommandHost& m_host;
+    TControlCommandHost& m_host;
     bool m_busy = true;
 };
 
 // The control tabs disabled for the life of a scope.
 class TabsScope {
 public:
-    explicit TabsScope(TExplorerCommandHost& host) : m_host(host) { m_host.SetTabsEnabled(false); }
+    explicit TabsScope(TControlCommandHost& host) : m_host(host) { m_host.SetTabsEnabled(false); }
     ~TabsScope() { m_host.SetTabsEnabled(true); }
 
 private:
-    TExplorerCommandHost& m_host;
+    TControlCommandHost& m_host;
 };
 
 } // namespace
 
-TExplorerCommands::TExplorerCommands(TExplorerCommandHost& host) : m_host(host) {}
+TControlCommands::TControlCommands(TControlCommandHost& host) : m_host(host) {}
 
-TExplorerCommands::~TExplorerCommands() = default;
+TControlCommands::~TControlCommands() = default;
 
-QString TExplorerCommands::QuestionCaption(const QString& controlName) {
+QString TControlCommands::QuestionCaption(const QString& controlName) {
     return captionOf(mtConfirmation) + QStringLiteral(" - ") + controlName;
 }
 
-void TExplorerCommands::SetStatus(const QString& text) {
+void TControlCommands::SetStatus(const QString& text) {
     TStatusBar* bar = m_host.CommandStatusBar();
     if (bar != nullptr && bar->PanelCount() > 0) {
         bar->SetPanelText(0, text);
     }
 }
 
-void TExplorerCommands::StartReset(TKIDuxlaneControl* control) {
+void TControlCommands::StartReset(TKIDuxlaneControl* control) {
     m_resetPending = true;
     try {
-        control->ResetWithNotify(TKIDuxlaneControlEvent(this, &TExplorerCommands::ResetDone));
+        control->ResetWithNotify(TKIDuxlaneControlEvent(this, &TControlCommands::ResetDone));
     } catch (...) {
         m_resetPending = false;
         throw;
     }
 }
 
-void TExplorerCommands::Reset(TKIDuxlaneControl* control) {
+void TControlCommands::Reset(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -194,7 +194,7 @@ void TExplorerCommands::Reset(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::ResetDone(TKIDuxlaneControl* control) {
+void TControlCommands::ResetDone(TKIDuxlaneControl* control) {
     m_resetPending = false;
     if (TMainWindowServices* services = MainWindowServices()) {
         services->EnableWindows(true);
@@ -213,7 +213,7 @@ void TExplorerCommands::ResetDone(TKIDuxlaneControl* control) {
     messageDlg(IsResetText(name), mtInformation, mbOK);
 }
 
-void TExplorerCommands::LockIO(TKIDuxlaneControl* control) {
+void TControlCommands::LockIO(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -236,7 +236,7 @@ void TExplorerCommands::LockIO(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::SaveValues(TKIDuxlaneControl* control) {
+void TControlCommands::SaveValues(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -255,7 +255,7 @@ void TExplorerCommands::SaveValues(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::LoadApplication(TKIDuxlaneControl* control) {
+void TControlCommands::LoadApplication(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -293,7 +293,7 @@ void TExplorerCommands::LoadApplication(TKIDuxlaneControl* control) {
     m_host.TerminateApplication();
 }
 
-void TExplorerCommands::LoadFromFile(TKIDuxlaneControl* control) {
+void TControlCommands::LoadFromFile(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -340,7 +340,7 @@ void TExplorerCommands::LoadFromFile(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::SaveToFile(TKIDuxlaneControl* control) {
+void TControlCommands::SaveToFile(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -355,7 +355,7 @@ void TExplorerCommands::SaveToFile(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::CreateReport(TKIDuxlaneControl* control) {
+void TControlCommands::CreateReport(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }
@@ -370,7 +370,7 @@ void TExplorerCommands::CreateReport(TKIDuxlaneControl* control) {
     }
 }
 
-void TExplorerCommands::Properties(TKIDuxlaneControl* control) {
+void TControlCommands::Properties(TKIDuxlaneControl* control) {
     if (control == nullptr) {
         return;
     }

@@ -2,7 +2,7 @@
 // question lets through to the control, in which order, the messages, and
 // that the windows, the tab strip and the hourglass always come back.
 
-#include "windows/ExplorerCommands.h"
+#include "windows/ControlCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +63,7 @@ public:
     QStringList questions;
 };
 
-class FakeExplorer : public TExplorerCommandHost {
+class FakeExplorer : public TControlCommandHost {
 public:
     FakeExplorer() { bar.AddPanel(); }
     TStatusBar* CommandStatusBar() override { return &bar; }
@@ -86,7 +86,7 @@ QString Caption(const char* control) {
     return QStringLiteral("Confirm - ") + QString::fromLatin1(control);
 }
 
-class ExplorerCommandsTest : public ControlFixture {
+class ControlCommandsTest : public ControlFixture {
 protected:
     void SetUp() override { StartServer(kNetwork, ServerArguments()); }
     virtual QStringList ServerArguments() const { return {}; }
@@ -105,10 +105,10 @@ protected:
 
     FakeMainWindow m_main;
     FakeExplorer m_explorer;
-    TExplorerCommands m_commands{m_explorer};
+    TControlCommands m_commands{m_explorer};
 };
 
-TEST_F(ExplorerCommandsTest, LockIoAsksNamingTheControlAndLocksOnlyOnYes) {
+TEST_F(ControlCommandsTest, LockIoAsksNamingTheControlAndLocksOnlyOnYes) {
     TKIDuxlaneControl* plc = Connect("PLC1");
     const QString question = QStringLiteral(
         "This will cause an I\\O lock in control PLC1. Are you sure you want to continue?");
@@ -128,7 +128,7 @@ TEST_F(ExplorerCommandsTest, LockIoAsksNamingTheControlAndLocksOnlyOnYes) {
     ExpectIdle();
 }
 
-TEST_F(ExplorerCommandsTest, ResetNeedsTheIoLockAndSavesValuesFirstWhenAsked) {
+TEST_F(ControlCommandsTest, ResetNeedsTheIoLockAndSavesValuesFirstWhenAsked) {
     TKIDuxlaneControl* plc = Connect("PLC1");
 
     // A running control: the error, and nothing sent but the mode request.
@@ -181,7 +181,7 @@ TEST_F(ExplorerCommandsTest, ResetNeedsTheIoLockAndSavesValuesFirstWhenAsked) {
 }
 
 // Controls that take longer over their reset than the program waits.
-class SlowResetTest : public ExplorerCommandsTest {
+class SlowResetTest : public ControlCommandsTest {
 protected:
     QStringList ServerArguments() const override { return {"--reset-time", "5000"}; }
 };
@@ -201,7 +201,7 @@ TEST_F(SlowResetTest, ControlLostInItsResetEndsTheProgram) {
     ExpectIdle();
 }
 
-TEST_F(ExplorerCommandsTest, SaveValuesAsksFirst) {
+TEST_F(ControlCommandsTest, SaveValuesAsksFirst) {
     TKIDuxlaneControl* plc = Connect("PLC2");
     const QString question =
         QStringLiteral("Are you sure you want to save values in control PLC2?");
@@ -215,7 +215,7 @@ TEST_F(ExplorerCommandsTest, SaveValuesAsksFirst) {
 }
 
 // A server whose controls refuse some commands and requests.
-class FailingControlTest : public ExplorerCommandsTest {
+class FailingControlTest : public ControlCommandsTest {
 protected:
     QStringList ServerArguments() const override {
         return {"--fail-command", "Shutdown=1",   "--fail-command",
@@ -254,7 +254,7 @@ TEST_F(FailingControlTest, LoadFromFileShowsAControlFailureTheEngineDoesNotShow)
     ExpectIdle();
 }
 
-TEST_F(ExplorerCommandsTest, SaveToFileAndCreateReportWriteTheirFiles) {
+TEST_F(ControlCommandsTest, SaveToFileAndCreateReportWriteTheirFiles) {
     TKIDuxlaneControl* plc = Connect("PLC2");
     const QString settings = Path(QStringLiteral("plc2.cfg"));
     const QString report = Path(QStringLiteral("plc2.txt"));
@@ -274,7 +274,7 @@ TEST_F(ExplorerCommandsTest, SaveToFileAndCreateReportWriteTheirFiles) {
     ExpectIdle();
 }
 
-TEST_F(ExplorerCommandsTest, LoadApplicationClosesInspectorsAndEndsTheProgramAfterADownload) {
+TEST_F(ControlCommandsTest, LoadApplicationClosesInspectorsAndEndsTheProgramAfterADownload) {
     TKIDuxlaneControl* plc = Connect("PLC1");
 
     // Inspectors kept open: nothing happens.

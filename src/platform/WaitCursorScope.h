@@ -10,17 +10,17 @@
 
 namespace orvane {
 
-class TWaitCursor {
+class TWaitCursorScope {
 public:
-    TWaitCursor() {
+    TWaitCursorScope() {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
             m_set = true;
         }
     }
-    ~TWaitCursor() { Restore(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
+    ~TWaitCursorScope() { Restore(); }
+    TWaitCursorScope(const TWaitCursorScope&) = delete;
+    TWaitCursorScope& operator=(const TWaitCursorScope&) = delete;
 
     void Restore() {
         if (m_set) {

@@ -33,9 +33,9 @@ class TKIDuxlaneControl;
 class TStatusBar;
 
 // What the commands need of the Explorer.
-class TExplorerCommandHost {
+class TControlCommandHost {
 public:
-    virtual ~TExplorerCommandHost() = default;
+    virtual ~TControlCommandHost() = default;
     // The Explorer's status bar; progress texts go to its panel 0.
     virtual TStatusBar* CommandStatusBar() = 0;
     // The control tabs: disabled while a settings or download command runs.
@@ -48,12 +48,12 @@ public:
     virtual void TerminateApplication() = 0;
 };
 
-class TExplorerCommands {
+class TControlCommands {
 public:
-    explicit TExplorerCommands(TExplorerCommandHost& host);
-    ~TExplorerCommands();
-    TExplorerCommands(const TExplorerCommands&) = delete;
-    TExplorerCommands& operator=(const TExplorerCommands&) = delete;
+    explicit TControlCommands(TControlCommandHost& host);
+    ~TControlCommands();
+    TControlCommands(const TControlCommands&) = delete;
+    TControlCommands& operator=(const TControlCommands&) = delete;
 
     // A null control does nothing.
     void Reset(TKIDuxlaneControl* control);
@@ -79,7 +79,7 @@ private:
     void StartReset(TKIDuxlaneControl* control);
     void SetStatus(const QString& text);
 
-    TExplorerCommandHost& m_host;
+    TControlCommandHost& m_host;
     bool m_resetPending = false;
 };
 
