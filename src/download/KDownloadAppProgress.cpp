@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kStepPanelWidth = 50;
 constexpr int kElapsedRefreshMs = 250;
+constexpr int kRefreshMs = 40;
 
 const QString kDownloadingText = QStringLiteral("Downloading File...");
 const QString kInitializingText = QStringLiteral("Initializing Control...");
@@ -118,6 +119,9 @@ TKProgressDialog::TKProgressDialog(QWidget* parent)
     layout->addLayout(buttons);
     layout->addWidget(m_statusBar);
 
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, [this] { Refresh(); });
     m_elapsedTimer.setInterval(kElapsedRefreshMs);
     connect(&m_elapsedTimer, &QTimer::timeout, this, [this] { UpdateElapsed(); });
 
@@ -140,6 +144,7 @@ void TKProgressDialog::Setup(const QString& fileName, TKIDuxlaneControl* device,
     // Every statement advances the bar, so a complete script fills it.
     m_progressBar->setRange(0, script != nullptr ? script->Count() : 0);
     m_progressBar->setValue(0);
+    m_position = 0;
     m_cancelled = false;
     m_halted = false;
     m_inProgramming = false;
@@ -191,7 +196,7 @@ QString TKProgressDialog::AppNameText() const {
 }
 
 int TKProgressDialog::Position() const {
-    return m_progressBar->value();
+    return m_position;
 }
 
 int TKProgressDialog::Maximum() const {
@@ -239,6 +244,7 @@ void TKProgressDialog::NextStep() {
     if (statement == nullptr) {
         // Without an end statement there is nothing left to send; the dialog
         // waits for Cancel without stepping through nothing.
+        Refresh();
         SetStepText(kNoEndText);
         return;
     }
@@ -259,8 +265,7 @@ bool TKProgressDialog::RunStatement(TKStatement* statement) {
         SetStepText(kDownloadingText);
         m_device->WriteProgramMemory(write->Address(), write->Data().data(), write->Count());
         m_bytes += write->Count();
-        UpdateBytes();
-        m_progressBar->setValue(std::min(m_progressBar->value() + 1, m_progressBar->maximum()));
+        Advance();
         return true;
     }
     if (auto* product = dynamic_cast<TKProductStatement*>(statement)) {
@@ -275,14 +280,14 @@ bool TKProgressDialog::RunStatement(TKStatement* statement) {
                 return false;
             }
         }
-        m_progressBar->setValue(std::min(m_progressBar->value() + 1, m_progressBar->maximum()));
+        Advance();
         return true;
     }
     if (auto* begin = dynamic_cast<TKBeginStatement*>(statement)) {
         m_device->BeginProgrammingMode(begin->Address(), begin->Length());
         m_inProgramming = true;
         SetStepText(kInitializingText);
-        m_progressBar->setValue(std::min(m_progressBar->value() + 1, m_progressBar->maximum()));
+        Advance();
         if (m_cancelled) {
             Cancel();
             return false;
@@ -296,7 +301,7 @@ bool TKProgressDialog::RunStatement(TKStatement* statement) {
     if (dynamic_cast<TKEndStatement*>(statement) != nullptr) {
         m_device->EndProgrammingMode();
         m_inProgramming = false;
-        m_progressBar->setValue(m_progressBar->maximum());
+        m_position = m_progressBar->maximum();
         Finish(Outcome::Completed);
         return false;
     }
@@ -341,6 +346,7 @@ void TKProgressDialog::Halt(const QString& message) {
     // The failing command's own text, shown as the application shows any
     // error; no further step is posted and the engineer ends it with Cancel.
     m_halted = true;
+    Refresh();
     qCWarning(lcDownload).noquote() << "Download halted:" << message;
     SetStepText(kHaltedText);
     if (!m_cancelled) {
@@ -353,9 +359,25 @@ void TKProgressDialog::Halt(const QString& message) {
 
 void TKProgressDialog::Finish(Outcome outcome) {
     m_outcome = outcome;
+    Refresh();
     m_elapsedTimer.stop();
     UpdateElapsed();
     done(QDialog::Accepted);
+}
+
+void TKProgressDialog::Advance() {
+    m_position = std::min(m_position + 1, m_progressBar->maximum());
+    // A fast control gets through hundreds of writes a second; the labels and
+    // the bar follow at a pace the eye can take, not once per write.
+    if (!m_refreshTimer.isActive()) {
+        m_refreshTimer.start();
+    }
+}
+
+void TKProgressDialog::Refresh() {
+    m_refreshTimer.stop();
+    UpdateBytes();
+    m_progressBar->setValue(m_position);
 }
 
 void TKProgressDialog::UpdateBytes() {

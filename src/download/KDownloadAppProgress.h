@@ -87,6 +87,7 @@ public:
     std::int64_t BytesTotal() const { return m_bytesTotal; }
     int WaitCounter() const { return m_waitCounter; }
     QString StepText() const;
+    // The bytes as shown (updated a few times a second while writing).
     QString BytesText() const;
     QString ProductIDText() const;
     QString AppNameText() const;
@@ -107,6 +108,10 @@ private:
     void SetStepText(const QString& text);
     void Halt(const QString& message);
     void Finish(Outcome outcome);
+    // One statement done: the bar moves on (shown by the next refresh).
+    void Advance();
+    // Shows the bytes and the bar as they stand now.
+    void Refresh();
     void UpdateBytes();
     void UpdateElapsed();
 
@@ -118,6 +123,7 @@ private:
     QLabel* m_productId;
     QLabel* m_elapsed;
     TStatusBar* m_statusBar;
+    QTimer m_refreshTimer;
     QTimer m_elapsedTimer;
     QElapsedTimer m_clock;
 
@@ -128,6 +134,7 @@ private:
     bool m_inProgramming = false;
     bool m_started = false;
     std::int32_t m_waitCounter = 0;
+    int m_position = 0; // statements done
     std::int64_t m_bytes = 0;
     std::int64_t m_bytesTotal = 0;
     Outcome m_outcome = Outcome::Running;
