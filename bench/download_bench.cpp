@@ -182,6 +182,9 @@ int main(int argc, char** argv) {
     }
     control->SetServer(nullptr);
     control.reset();
+    // The server program was started for this run; it must not outlive it
+    // (it would hold the output pipe open).
+    kiServer->ShutDown();
     kiServer.reset();
 
     const int writes = kImageBytes / kWriteBytes;

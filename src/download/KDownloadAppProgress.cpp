@@ -339,7 +339,11 @@ void TKProgressDialog::WaitForControl() {
 }
 
 void TKProgressDialog::SetStepText(const QString& text) {
-    m_statusBar->SetPanelText(0, text);
+    // Every write sets its step text; the bar is laid out again only when it
+    // changes.
+    if (m_statusBar->PanelText(0) != text) {
+        m_statusBar->SetPanelText(0, text);
+    }
 }
 
 void TKProgressDialog::Halt(const QString& message) {
