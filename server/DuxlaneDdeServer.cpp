@@ -354,6 +354,7 @@ HDDEDATA DuxlaneDdeServer::onRequest(HCONV conv, HSZ topicHsz, HSZ item, UINT fm
             << "Request of" << text(item) << "on" << text(topicHsz) << "refused: no such item";
         return 0;
     }
+    qCDebug(lcTraffic).noquote() << "traffic: request" << name << "on" << topic->control->topic();
     if (m_options.isErrorItem(name)) {
         qCInfo(lcServer).noquote() << "Request of" << name << "refused (fault injection)";
         return 0;
@@ -527,6 +528,9 @@ HDDEDATA DuxlaneDdeServer::onExecute(HCONV conv, HSZ, HDDEDATA data) {
     }
     SimControl* control = convIt->topic->control;
     const auto which = SimControl::commandOf(command);
+    qCDebug(lcTraffic).noquote() << "traffic: execute"
+                                 << (which ? commandName(*which) : command.section(' ', 0, 0))
+                                 << "on" << control->topic();
     if (which) {
         const QString name = commandName(*which);
         if (m_options.refusedCommands.contains(name, Qt::CaseInsensitive)) {

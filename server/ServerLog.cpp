@@ -2,4 +2,5 @@
 
 namespace orvane::server {
 Q_LOGGING_CATEGORY(lcServer, "orvane.server")
+Q_LOGGING_CATEGORY(lcTraffic, "orvane.server.traffic", QtWarningMsg)
 } // namespace orvane::server

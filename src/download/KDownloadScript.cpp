@@ -244,6 +244,17 @@ int TKDownloadScript::Count() const {
     return m_statements.Count();
 }
 
+std::int64_t TKDownloadScript::WriteBytes() const {
+    std::int64_t bytes = 0;
+    for (auto it = m_statements.First(); it->IsValid(); it->Next()) {
+        if (const auto* write =
+                dynamic_cast<const TKWriteStatement*>(it->CurrentAs<TKStatement>())) {
+            bytes += write->Count();
+        }
+    }
+    return bytes;
+}
+
 TKStatement* TKDownloadScript::Next() {
     if (!m_position) {
         m_position = m_statements.First();

@@ -164,6 +164,8 @@ public:
 
     // Number of statements read.
     int Count() const;
+    // Sum of the byte counts of every write statement read.
+    std::int64_t WriteBytes() const;
 
     // The statements one after the other in file order, then null on every
     // further call. The script keeps ownership.

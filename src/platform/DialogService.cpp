@@ -147,6 +147,16 @@ TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons bu
     return DialogService::current().messageBox(type, text, buttons);
 }
 
+TModalResult DialogService::captionedMessageBox(TMsgDlgType type, const QString&,
+                                                const QString& text, TMsgDlgButtons buttons) {
+    return messageBox(type, text, buttons);
+}
+
+TModalResult messageDlg(const QString& caption, const QString& text, TMsgDlgType type,
+                        TMsgDlgButtons buttons) {
+    return DialogService::current().captionedMessageBox(type, caption, text, buttons);
+}
+
 void showError(const QString& text) {
     messageDlg(text, mtError, mbOK);
 }

@@ -93,6 +93,11 @@ public:
     // closeResultOf(buttons) when the box was closed.
     virtual TModalResult messageBox(TMsgDlgType type, const QString& text,
                                     TMsgDlgButtons buttons) = 0;
+    // The same with a caption of the caller's instead of the type's (a
+    // question that names the control it acts on). By default the caption is
+    // dropped and messageBox shows the type's.
+    virtual TModalResult captionedMessageBox(TMsgDlgType type, const QString& caption,
+                                             const QString& text, TMsgDlgButtons buttons);
     // The chosen file's full path, or nothing when the user cancelled.
     virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
@@ -126,6 +131,9 @@ private:
 
 // Shortcuts through the current service.
 TModalResult messageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons);
+// The same with its own caption.
+TModalResult messageDlg(const QString& caption, const QString& text, TMsgDlgType type,
+                        TMsgDlgButtons buttons);
 // An error box with an OK button.
 void showError(const QString& text);
 

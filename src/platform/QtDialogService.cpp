@@ -73,7 +73,12 @@ QtDialogService::~QtDialogService() {
 
 TModalResult QtDialogService::messageBox(TMsgDlgType type, const QString& text,
                                          TMsgDlgButtons buttons) {
-    QMessageBox box(iconOf(type), captionOf(type), text, QMessageBox::NoButton,
+    return captionedMessageBox(type, captionOf(type), text, buttons);
+}
+
+TModalResult QtDialogService::captionedMessageBox(TMsgDlgType type, const QString& caption,
+                                                  const QString& text, TMsgDlgButtons buttons) {
+    QMessageBox box(iconOf(type), caption, text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     for (TModalResult result : buttonsOf(buttons)) {
         box.addButton(standardButtonOf(result));

@@ -21,6 +21,8 @@ public:
     QtDialogService& operator=(const QtDialogService&) = delete;
 
     TModalResult messageBox(TMsgDlgType type, const QString& text, TMsgDlgButtons buttons) override;
+    TModalResult captionedMessageBox(TMsgDlgType type, const QString& caption, const QString& text,
+                                     TMsgDlgButtons buttons) override;
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
 

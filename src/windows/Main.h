@@ -155,6 +155,9 @@ public:
     // How the program ends; by default the event loop is left (queued, so
     // that it never happens inside a DDE callback). Tests replace it.
     void SetEndProgram(std::function<void()> endProgram) { m_endProgram = std::move(endProgram); }
+    // Ends the program (a control command after which the connection is not
+    // to be trusted).
+    void EndProgram() { endProgram(); }
 
 signals:
     // The controls have connected (or there are none) and the commands are

@@ -98,6 +98,14 @@ TModalResult ScriptedDialogService::messageBox(TMsgDlgType type, const QString& 
     return answer;
 }
 
+TModalResult ScriptedDialogService::captionedMessageBox(TMsgDlgType type, const QString& caption,
+                                                        const QString& text,
+                                                        TMsgDlgButtons buttons) {
+    const TModalResult answer = messageBox(type, text, buttons);
+    m_messages.back().caption = caption;
+    return answer;
+}
+
 std::optional<QString> ScriptedDialogService::openFile(const FileDialogRequest& request) {
     return fileDialog(request, false);
 }

@@ -27,7 +27,8 @@ public:
         TMsgDlgType type;
         QString text;
         TMsgDlgButtons buttons;
-        TModalResult answer; // what the service answered
+        TModalResult answer;  // what the service answered
+        QString caption = {}; // a caller's own caption, else empty
     };
     struct FileDialog {
         bool save;
@@ -61,6 +62,8 @@ public:
     int pending() const { return static_cast<int>(m_script.size()); }
 
     TModalResult messageBox(TMsgDlgType type, const QString& text, TMsgDlgButtons buttons) override;
+    TModalResult captionedMessageBox(TMsgDlgType type, const QString& caption, const QString& text,
+                                     TMsgDlgButtons buttons) override;
     std::optional<QString> openFile(const FileDialogRequest& request) override;
     std::optional<QString> saveFile(const FileDialogRequest& request) override;
 

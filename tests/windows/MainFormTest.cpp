@@ -93,6 +93,9 @@ TEST_F(MainFormTest, CreationDisablesEverythingAndConnectingEnablesTheCommands) 
     int resets = 0;
     QObject::connect(explorer->CommandAction(TExplorerForm::cmdReset), &QAction::triggered,
                      [&resets] { ++resets; });
+    // The handler runs on the selected control, which is not in I/O lock.
+    m_dialogs.answerMessage(
+        mrOk, QStringLiteral("Control BOILER_1 must be in I\\O lock before resetting."));
     m_main->action(TMainAction::Reset)->trigger();
     EXPECT_EQ(resets, 1);
 
