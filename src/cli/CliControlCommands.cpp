@@ -293,7 +293,7 @@ int ResetControl(CliSession& session, TKIDuxlaneControl* control, bool saveFirst
         control->ResetWithNotify(TKIDuxlaneControlEvent(&waiter, &ResetWaiter::Done));
     }
     // The control's own polls end the reset; the tool's bound lies beyond them.
-    const TKIDuxlaneControl::Timing timing = TKIDuxlaneControl::CurrentTiming();
+    const TKIDuxlaneControl::Timing timing = TKIDuxlaneControl::timing();
     const int bound =
         timing.resetPauseMs + timing.resetPolls * timing.resetPollIntervalMs + session.TimeoutMs();
     if (!session.WaitUntil([] { return waiter.done; }, bound) ||
