@@ -37,7 +37,12 @@ void TTrendBuffer::Clear() {
 }
 
 const TTrendPoint& TTrendBuffer::At(std::size_t i) const {
-    return m_data[(m_start + i) % m_data.size()];
+    // A subtraction, not a modulo: this is on the path of every drawn point.
+    std::size_t index = m_start + i;
+    if (index >= m_data.size()) {
+        index -= m_data.size();
+    }
+    return m_data[index];
 }
 
 std::optional<TTrendPoint> TTrendBuffer::Last() const {
@@ -87,14 +92,16 @@ std::vector<TTrendPoint> TTrendBuffer::Decimate(std::int64_t fromMs, std::int64_
     while (i < end) {
         const auto column = static_cast<int>(
             std::min<double>(columns - 1, std::floor((At(i).timeMs - fromMs) * columns / span)));
+        // The first time that falls into the next column: the scan below then
+        // compares times only.
+        const auto nextColumnMs =
+            fromMs + static_cast<std::int64_t>(std::ceil((column + 1) * span / columns));
         std::size_t lowest = i;
         std::size_t highest = i;
         std::size_t j = i + 1;
         for (; j < end; ++j) {
             const TTrendPoint& p = At(j);
-            const auto c = static_cast<int>(
-                std::min<double>(columns - 1, std::floor((p.timeMs - fromMs) * columns / span)));
-            if (c != column) {
+            if (p.timeMs >= nextColumnMs) {
                 break;
             }
             // NaN never wins a comparison, so a missing value does not spoil
