@@ -22,7 +22,10 @@
 #include "model/KIItem.h"
 #include "model/KIServer.h"
 #include "platform/Registry.h"
+#include "windows/TrendForm.h"
 #include "windows/TrendValue.h"
+
+#include <qcustomplot.h>
 
 using namespace orvane;
 using orvane::test::SimServer;
@@ -178,6 +181,47 @@ TEST_F(TrendFeedTest, RecordingGivesOneColumnPerTraceWithIncreasingTimes) {
         EXPECT_TRUE(TrendNumber(vdtReal, fields[1])) << line.toStdString();
         EXPECT_TRUE(TrendNumber(vdtReal, fields[2])) << line.toStdString();
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(TrendFeedTest, TrendWindowDrawsEachTraceUpToItsLatestValue) {
+    auto form = std::make_unique<TTrendForm>(nullptr, TOrvaneMDIForm::TActivatedEvent());
+    form->show();
+    QString error;
+    for (const QString& name : {kSetPoint, kActual, kRunning}) {
+        ASSERT_TRUE(form->AddVariable(m_control.get(), name, &error)) << error.toStdString();
+    }
+    EXPECT_FALSE(form->AddVariable(m_control.get(), QStringLiteral("Plant.Area.Name"), &error));
+    ASSERT_EQ(form->Plot()->graphCount(), 3);
+    EXPECT_EQ(form->Plot()->graph(0)->name(), kSetPoint);
+
+    TTrendFeed& feed = form->Feed();
+    ASSERT_TRUE(waitUntil([&] {
+        for (int i = 0; i < feed.TraceCount(); ++i) {
+            if (feed.Trace(i).buffer.Empty()) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    form->RepaintNow();
+    for (int i = 0; i < 3; ++i) {
+        const QSharedPointer<QCPGraphDataContainer> data = form->Plot()->graph(i)->data();
+        ASSERT_FALSE(data->isEmpty()) << i;
+        EXPECT_DOUBLE_EQ((data->constEnd() - 1)->value, feed.Trace(i).buffer.Last()->value) << i;
+    }
+    // The set point's value lies inside the value axis.
+    EXPECT_TRUE(form->Plot()->yAxis->range().contains(20.0));
+
+    // Closing the window ends its hot links.
+    TKIItem* item = m_control->AcquireItem(kActual);
+    EXPECT_EQ(item->SubscriberCount(), 1);
+    form.reset();
+    EXPECT_EQ(item->SubscriberCount(), 0);
+    m_control->ReleaseItem(item->Name());
 }
 
 } // namespace
