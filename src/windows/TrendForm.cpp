@@ -38,6 +38,8 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated)
     m_plot->xAxis->setTicker(ticker);
     m_plot->xAxis->setLabel(QStringLiteral("Time"));
     m_plot->legend->setVisible(true);
+    // Top left: the live end, where the eye is, stays clear.
+    m_plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     m_plot->setInteractions(QCP::Interactions(QCP::iRangeDrag) | QCP::iRangeZoom);
 
     m_repaintTimer = new QTimer(this);
@@ -63,6 +65,7 @@ bool TTrendForm::AddVariable(TKIDevice* device, const QString& itemName, QString
         QCPGraph* graph = m_plot->addGraph();
         graph->setName(itemName);
         graph->setPen(QPen(TraceColour(before), 1.5));
+        graph->setLineStyle(QCPGraph::lsStepLeft);
         m_dirty = true;
     }
     return true;
@@ -78,7 +81,17 @@ void TTrendForm::RepaintNow() {
 
 void TTrendForm::Redraw() {
     const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
-    const std::int64_t from = now - kDefaultWindowMs;
+    // A young trend shows what it has rather than squeezing it against the
+    // live end of an empty window.
+    std::int64_t first = now;
+    for (int i = 0; i < m_feed->TraceCount(); ++i) {
+        const TTrendBuffer& buffer = m_feed->Trace(i).buffer;
+        if (!buffer.Empty()) {
+            first = std::min(first, buffer.At(0).timeMs);
+        }
+    }
+    const std::int64_t from =
+        std::max(now - kDefaultWindowMs, std::min(first, now - kMinimumSpanMs));
     const int columns = std::max(1, m_plot->axisRect()->width());
     double low = 0;
     double high = 0;
@@ -90,6 +103,11 @@ void TTrendForm::Redraw() {
         data.reserve(static_cast<int>(points.size()));
         for (const TTrendPoint& p : points) {
             data.append(QCPGraphData(p.timeMs / 1000.0, p.value));
+        }
+        // A value holds until the control sends the next one: a steady set
+        // point runs on to the live end instead of stopping at its last change.
+        if (!points.empty() && points.back().timeMs < now) {
+            data.append(QCPGraphData(now / 1000.0, points.back().value));
         }
         m_plot->graph(i)->data()->set(data, true);
         if (const auto range = buffer.Range(from, now + 1)) {

@@ -31,6 +31,8 @@ public:
     static constexpr int kRepaintIntervalMs = 100;
     // The time shown while following the live end.
     static constexpr std::int64_t kDefaultWindowMs = 10 * 60 * 1000;
+    // The shortest time shown while the trend is younger than its window.
+    static constexpr std::int64_t kMinimumSpanMs = 10 * 1000;
 
     TTrendForm(QWidget* owner, TActivatedEvent onActivated);
     ~TTrendForm() override; // ends the hot links and a recording
