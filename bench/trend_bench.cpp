@@ -7,19 +7,59 @@
 //   trend.raw_mib_8x36000           the raw size of their points, beside it
 //   trend.decimate_ms_8x36000       reducing all 8 traces to 1,000 columns
 //                                   (median of 50), the data side of a repaint
+//   trend.frame_ms_8x36000          one whole repaint as the trend window does
+//                                   it: reduce, hand to the plot, draw a
+//                                   1,200 x 700 plot (median of 20)
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <qcustomplot.h>
 
 #include "windows/TrendBuffer.h"
 
 using namespace orvane;
 
-int main() {
+namespace {
+
+double medianFrameMs(const std::vector<TTrendBuffer>& traces, std::int64_t endMs) {
+    QCustomPlot plot;
+    plot.resize(1200, 700);
+    plot.show();
+    plot.setNotAntialiasedElements(QCP::aePlottables); // as the trend window
+    for (std::size_t t = 0; t < traces.size(); ++t) {
+        plot.addGraph()->setLineStyle(QCPGraph::lsStepLeft);
+    }
+    std::vector<double> times;
+    for (int r = 0; r < 20; ++r) {
+        QElapsedTimer clock;
+        clock.start();
+        const int columns = plot.axisRect()->width();
+        for (std::size_t t = 0; t < traces.size(); ++t) {
+            const std::vector<TTrendPoint> points = traces[t].Decimate(0, endMs, columns);
+            QVector<QCPGraphData> data;
+            data.reserve(static_cast<int>(points.size()));
+            for (const TTrendPoint& p : points) {
+                data.append(QCPGraphData(p.timeMs / 1000.0, p.value));
+            }
+            plot.graph(static_cast<int>(t))->data()->set(data, true);
+        }
+        plot.rescaleAxes();
+        plot.replot(QCustomPlot::rpImmediateRefresh);
+        times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
     constexpr int kTraces = 8;
     constexpr int kPoints = 36000;
     constexpr int kColumns = 1000;
@@ -50,5 +90,7 @@ int main() {
     std::printf("trend.raw_mib_8x36000: %.2f MiB\n",
                 kTraces * kPoints * sizeof(TTrendPoint) / 1048576.0);
     std::printf("trend.decimate_ms_8x36000: %.3f ms\n", times[times.size() / 2]);
+    std::printf("trend.frame_ms_8x36000: %.2f ms\n",
+                medianFrameMs(traces, std::int64_t{kPoints} * 100));
     return 0;
 }

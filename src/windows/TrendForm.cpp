@@ -37,6 +37,9 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated)
     ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss"));
     m_plot->xAxis->setTicker(ticker);
     m_plot->xAxis->setLabel(QStringLiteral("Time"));
+    // Traces are drawn as steps, all horizontal and vertical lines:
+    // antialiasing would add nothing to them but cost.
+    m_plot->setNotAntialiasedElements(QCP::aePlottables);
     m_plot->legend->setVisible(true);
     // Top left: the live end, where the eye is, stays clear.
     m_plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
