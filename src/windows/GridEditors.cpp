@@ -19,17 +19,22 @@ QString FixedPointText(const QString& text, int places) {
     if (text.isEmpty()) {
         return text;
     }
+    // The server writes numbers with a point; a text in the engineer's own
+    // notation is taken as well.
+    const QString trimmed = text.trimmed();
     bool ok = false;
-    double value = QLocale().toDouble(text.trimmed(), &ok);
+    double value = trimmed.toDouble(&ok);
     if (!ok) {
-        value = text.trimmed().toDouble(&ok); // the server may send a C-locale text
+        value = QLocale().toDouble(trimmed, &ok);
     }
     if (!ok) {
         return text;
     }
     // Precision 9: the digits beyond the ninth significant one are noise.
-    const QString rounded = QString::number(value, 'g', 9);
-    return QLocale().toString(rounded.toDouble(), 'f', places);
+    value = QString::number(value, 'g', 9).toDouble();
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', places);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -157,6 +158,28 @@ TEST_F(InspectorWindow, ClosingAsksOnlyAfterAChange) {
     m_form->close();
     EXPECT_EQ(m_dialogs.pending(), 0);
     EXPECT_TRUE(m_form->IsClosing());
+}
+
+TEST_F(InspectorWindow, ColumnsSetAsDefaultReachNewInspectors) {
+    TInspectorInitialization settings;
+    TInspectorInitialization::SetInstance(&settings);
+    const int widths[6] = {60, 70, 75, 85, 130, 90};
+    m_form->Grid()->SetColumnWidths(widths);
+    QAction* setAsDefault = m_form->InspectorPopup()->actions().last();
+    ASSERT_EQ(setAsDefault->text(), QStringLiteral("Set Columns As Default"));
+    setAsDefault->trigger();
+
+    TInspectorForm next(nullptr, {}, &m_clipboard);
+    int shown[6];
+    next.Grid()->GetColumnWidths(shown);
+    for (int i = 0; i < 5; ++i) { // the last column takes what remains
+        EXPECT_EQ(shown[i], widths[i]) << i;
+    }
+    TInspectorInitialization again; // read back from the registry
+    int stored[6];
+    again.GetColumnWidths(stored);
+    EXPECT_EQ(stored[4], 130);
+    TInspectorInitialization::SetInstance(nullptr);
 }
 
 TEST_F(InspectorWindow, TheSheetNameDialogWantsAName) {

@@ -45,6 +45,17 @@ TEST(OVGridText, ValueTextsByDataType) {
     }
 }
 
+TEST(OVGridText, RealsFollowTheDecimalSeparatorWithoutGrouping) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(ValueText(vdtReal, QStringLiteral("1.5"), 3), QStringLiteral("1,500"));
+    EXPECT_EQ(ValueText(vdtReal, QStringLiteral("1234567.25"), 1), QStringLiteral("1234567,3"));
+    EXPECT_EQ(ValueText(vdtReal, QStringLiteral("2,5"), 2), QStringLiteral("2,50"));
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(ValueText(vdtReal, QStringLiteral("1234567.25"), 1), QStringLiteral("1234567.3"));
+    QLocale::setDefault(saved);
+}
+
 // A grid over a sheet of offline variables r0..r(n-1).
 class OfflineGrid : public testing::Test {
 protected:
