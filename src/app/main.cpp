@@ -1,22 +1,26 @@
 // Orvane: service tool for the controls of a Duxlane control network.
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QStatusBar>
+
+#include "windows/Glyphs.h"
+#include "windows/Main.h"
+#include "windows/OrvaneMDIForm.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setOrganizationName(QStringLiteral("Kestova"));
+    QApplication::setWindowIcon(orvane::OrvaneIcon(orvane::TGlyph::Logo));
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Orvane"));
-    auto* label = new QLabel(QStringLiteral("Not connected to the Duxlane server yet."), &window);
-    label->setAlignment(Qt::AlignCenter);
-    window.setCentralWidget(label);
-    window.statusBar()->showMessage(QStringLiteral("Not Active."));
-    window.resize(640, 200);
-    window.show();
-    return QApplication::exec();
+    // The inspector settings exist before any window and until the end.
+    orvane::TInspectorInitialization settings;
+    orvane::TInspectorInitialization::SetInstance(&settings);
+    int result = 0;
+    {
+        orvane::TMainForm mainForm;
+        mainForm.show();
+        result = QApplication::exec();
+    }
+    orvane::TInspectorInitialization::SetInstance(nullptr);
+    return result;
 }
