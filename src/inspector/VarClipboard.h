@@ -100,9 +100,3 @@ private:
 };
 
 } // namespace orvane
-
-namespace orvane {
-// The MIME type of a drag of variables whose contents the drop target takes
-// from the variable clipboard (Fill, then paste). The data itself is empty.
-inline constexpr char kVariableClipboardMimeType[] = "application/x-orvane-variables";
-} // namespace orvane

@@ -20,6 +20,7 @@
 #include "platform/StatusBar.h"
 #include "windows/BusyState.h"
 #include "windows/OVGrid.h"
+#include "windows/VariableDrag.h"
 #include "windows/WindowsLog.h"
 
 namespace orvane {
@@ -113,7 +114,7 @@ bool TInspectorTabBar::accepts(const QDropEvent* event) const {
     if (data->hasFormat(QString::fromLatin1(kGridRowsMimeType))) {
         return qobject_cast<TOVStringGrid*>(event->source()) != nullptr;
     }
-    return data->hasFormat(QString::fromLatin1(kVariableClipboardMimeType));
+    return IsVariableDrag(data);
 }
 
 void TInspectorTabBar::dragEnterEvent(QDragEnterEvent* event) {

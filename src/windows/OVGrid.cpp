@@ -15,6 +15,7 @@
 #include "platform/Exception.h"
 #include "platform/StatusBar.h"
 #include "windows/BusyState.h"
+#include "windows/VariableDrag.h"
 #include "windows/WindowsLog.h"
 
 namespace orvane {
@@ -379,7 +380,7 @@ bool TOVStringGrid::acceptsDrag(const QDropEvent* event) const {
     if (data->hasFormat(QString::fromLatin1(kGridRowsMimeType))) {
         return qobject_cast<TOVStringGrid*>(event->source()) != nullptr;
     }
-    return data->hasFormat(QString::fromLatin1(kVariableClipboardMimeType));
+    return IsVariableDrag(data);
 }
 
 void TOVStringGrid::dragEnterEvent(QDragEnterEvent* event) {
