@@ -1,0 +1,3 @@
+#include "bound/BoundLog.h"
+
+Q_LOGGING_CATEGORY(lcBound, "orvane.bound", QtInfoMsg)
