@@ -1,17 +1,13 @@
 #include "windows/GridEditors.h"
 
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QLocale>
-#include <QPushButton>
+#include <type_traits>
 
-#include "model/KIDevice.h"
-#include "model/KIDuxlaneControl.h"
-#include "model/KIDuxlaneItem.h"
-#include "model/KIItem.h"
-#include "platform/DialogService.h"
-#include "platform/Exception.h"
-#include "windows/WindowsLog.h"
+#include <QLocale>
+
+#include "bound/KISpinEdit.h"
+#include "bound/KIStringEdit.h"
+#include "bound/KITimerEdit.h"
+#include "bound/KIToggleButton.h"
 
 namespace orvane {
 
@@ -39,190 +35,95 @@ QString FixedPointText(const QString& text, int places) {
 
 namespace {
 
-const QString kIoLockText =
-    QStringLiteral("The control must be in I/O Lock to edit this variable.");
-
-// Binding shared by the editors: one item claimed from its device, subscribed
-// while the editor is active.
-class TItemBinding {
+// A bound editor of the bound control library as the grid's value editor.
+// The bound control shows the item's value, keeps what the engineer types,
+// applies the I/O-lock rule and writes the value.
+template <class Edit>
+class TBoundGridEditor : public TGridValueEditor {
 public:
-    explicit TItemBinding(TKIItemEvent onValue) : m_onValue(onValue) {}
-    ~TItemBinding() { Bind(nullptr, QString()); }
-
-    void Bind(TKIDevice* device, const QString& itemName) {
-        const bool wasActive = m_active;
-        setSubscribed(false);
-        if (m_item && m_device) {
-            m_device->ReleaseItem(m_item->Name());
-        }
-        m_item = nullptr;
-        m_device = device;
-        if (device && !itemName.isEmpty()) {
-            m_item = device->AcquireItem(itemName);
-        }
-        setSubscribed(wasActive);
-    }
-    void SetActive(bool active) {
-        m_active = active;
-        setSubscribed(active);
-    }
-    bool Active() const { return m_active; }
-    TKIItem* Item() const { return m_item; }
-
-    // Writes the text unless the I/O-lock rule forbids it; false then.
-    bool Write(const QString& text, ItemClassType classType) {
-        if (!m_item) {
-            return false;
-        }
-        if (classType == vctMonitor) {
-            return false;
-        }
-        if (classType == vctConfigure) {
-            auto* control = dynamic_cast<TKIDuxlaneControl*>(m_device);
-            bool locked = false;
-            try {
-                locked = control && control->InConfigureMode();
-            } catch (const Exception& e) {
-                qCWarning(lcWindows) << "run mode:" << e.message();
-            }
-            if (!locked) {
-                DialogService::current().messageBox(mtInformation, kIoLockText, mbOK);
-                return false;
-            }
-        }
-        try {
-            m_item->SetValue(text);
-        } catch (const Exception& e) {
-            DialogService::current().messageBox(mtError, e.message(), mbOK);
-            return false;
-        }
-        return true;
-    }
-
-private:
-    void setSubscribed(bool on) {
-        if (!m_item) {
-            return;
-        }
-        try {
-            if (on) {
-                m_item->Subscribe(m_onValue);
-            } else if (m_item->IsSubscribed(m_onValue)) {
-                m_item->Unsubscribe(m_onValue);
-            }
-        } catch (const Exception& e) {
-            qCWarning(lcWindows) << "editor link:" << e.message();
-        }
-    }
-
-    TKIItemEvent m_onValue;
-    TKIDevice* m_device = nullptr;
-    TKIItem* m_item = nullptr;
-    bool m_active = false;
-};
-
-ItemClassType classOf(TKIItem* item) {
-    if (auto* duxlane = dynamic_cast<TKIDuxlaneItem*>(item)) {
-        return duxlane->AttributesFetched() ? duxlane->ItemClassType() : vctUnassigned;
-    }
-    return vctUnassigned;
-}
-
-// A single-line editor: Enter writes the text; an arriving value replaces the
-// text only while the engineer has not changed it.
-class TLineGridEditor : public TGridValueEditor {
-public:
-    TLineGridEditor(TGridEditorKind kind, QWidget* parent)
-        : m_kind(kind), m_edit(new QLineEdit(parent)),
-          m_binding(TKIItemEvent(this, &TLineGridEditor::ValueArrived)) {
-        m_edit->setFixedHeight(24);
-        QObject::connect(m_edit, &QLineEdit::returnPressed, m_edit, [this] { commit(); });
-    }
-    ~TLineGridEditor() override { m_binding.Bind(nullptr, QString()); }
+    explicit TBoundGridEditor(QWidget* parent) : m_edit(new Edit(parent)) {}
+    ~TBoundGridEditor() override { m_edit->SetItemName(QString()); }
 
     QWidget* Widget() override { return m_edit; }
     void Bind(TKIDevice* device, const QString& itemName) override {
-        m_binding.Bind(device, itemName);
-        m_edit->setModified(false);
+        // Cleared first, so that the same name binds again.
+        m_edit->SetItemName(QString());
+        m_edit->SetDevice(device);
+        if (device && !itemName.isEmpty()) {
+            m_edit->SetItemName(itemName);
+        }
     }
     void SetActive(bool active) override {
-        m_edit->setEnabled(active);
-        if (!active && m_kind == TGridEditorKind::String) {
-            m_edit->clear();
+        m_edit->SetVisible(active);
+        m_edit->SetEnabled(active);
+        if constexpr (std::is_same_v<Edit, TKIStringEdit>) {
+            if (!active) {
+                m_edit->clear();
+            }
         }
-        m_edit->setModified(false);
-        m_binding.SetActive(active);
     }
-    bool IsActive() const override { return m_binding.Active(); }
-    void SetDecimalPlaces(int places) override { m_places = places; }
-    QString Text() const override { return m_edit->text(); }
+    bool IsActive() const override { return m_edit->Visible() && m_edit->Enabled(); }
+    void SetDecimalPlaces(int places) override {
+        if constexpr (std::is_same_v<Edit, TKISpinEdit>) {
+            m_edit->SetDecimalPlaces(places);
+        } else {
+            (void)places;
+        }
+    }
+    QString Text() const override {
+        if constexpr (std::is_same_v<Edit, TKISpinEdit>) {
+            return m_edit->Edit()->text();
+        } else if constexpr (std::is_same_v<Edit, TKIStringEdit>) {
+            return m_edit->text();
+        } else if constexpr (std::is_same_v<Edit, TKIToggleButton>) {
+            return m_edit->ButtonOn() ? m_edit->OnText() : m_edit->OffText();
+        } else {
+            return m_edit->Timer().Text();
+        }
+    }
+    Edit* Control() const { return m_edit; }
 
 private:
-    void ValueArrived(TKIItem* item) {
-        if (m_edit->isModified()) {
-            return; // the engineer is typing
-        }
-        const QString text = item->ValueReceived() ? item->Value().toString() : QString();
-        m_edit->setText(m_kind == TGridEditorKind::Spin ? FixedPointText(text, m_places) : text);
-        m_edit->setModified(false);
-    }
-    void commit() {
-        if (m_binding.Write(m_edit->text(), classOf(m_binding.Item()))) {
-            m_edit->setModified(false);
-        }
-    }
-
-    TGridEditorKind m_kind;
-    QLineEdit* m_edit;
-    TItemBinding m_binding;
-    int m_places = 16;
+    Edit* m_edit; // a Qt child of the grid
 };
 
-// Off "False", on "True": a click writes the other state.
-class TToggleGridEditor : public TGridValueEditor {
-public:
-    explicit TToggleGridEditor(QWidget* parent)
-        : m_button(new QPushButton(QStringLiteral("False"), parent)),
-          m_binding(TKIItemEvent(this, &TToggleGridEditor::ValueArrived)) {
-        m_button->setFixedHeight(18);
-        m_button->setStyleSheet(QStringLiteral("background-color: rgb(192,192,192)"));
-        QObject::connect(m_button, &QPushButton::clicked, m_button, [this] {
-            m_binding.Write(m_on ? QStringLiteral("0") : QStringLiteral("1"),
-                            classOf(m_binding.Item()));
-        });
-    }
-    ~TToggleGridEditor() override { m_binding.Bind(nullptr, QString()); }
-
-    QWidget* Widget() override { return m_button; }
-    void Bind(TKIDevice* device, const QString& itemName) override {
-        m_binding.Bind(device, itemName);
-    }
-    void SetActive(bool active) override {
-        m_button->setEnabled(active);
-        m_binding.SetActive(active);
-    }
-    bool IsActive() const override { return m_binding.Active(); }
-    void SetDecimalPlaces(int) override {}
-    QString Text() const override { return m_button->text(); }
-
-private:
-    void ValueArrived(TKIItem* item) {
-        m_on = item->ValueReceived() && item->Value().toString() != QLatin1String("0");
-        m_button->setText(m_on ? QStringLiteral("True") : QStringLiteral("False"));
-    }
-
-    QPushButton* m_button;
-    TItemBinding m_binding;
-    bool m_on = false;
-};
+constexpr int kSpinHeight = 24;
+constexpr int kToggleHeight = 18;
+constexpr int kGridSpinDecimals = 16;
+const QColor kToggleGrey(192, 192, 192);
 
 } // namespace
 
 std::unique_ptr<TGridValueEditor> CreateGridValueEditor(TGridEditorKind kind, QWidget* parent) {
-    if (kind == TGridEditorKind::Toggle) {
-        return std::make_unique<TToggleGridEditor>(parent);
+    switch (kind) {
+    case TGridEditorKind::Spin: {
+        auto editor = std::make_unique<TBoundGridEditor<TKISpinEdit>>(parent);
+        editor->Control()->setFixedHeight(kSpinHeight);
+        editor->Control()->SetDecimalPlaces(kGridSpinDecimals);
+        return editor;
     }
-    return std::make_unique<TLineGridEditor>(kind, parent);
+    case TGridEditorKind::String: {
+        auto editor = std::make_unique<TBoundGridEditor<TKIStringEdit>>(parent);
+        editor->Control()->setFixedHeight(kSpinHeight);
+        return editor;
+    }
+    case TGridEditorKind::Toggle: {
+        auto editor = std::make_unique<TBoundGridEditor<TKIToggleButton>>(parent);
+        TKIToggleButton* toggle = editor->Control();
+        toggle->setFixedHeight(kToggleHeight);
+        toggle->SetOffText(QStringLiteral("False"));
+        toggle->SetOnText(QStringLiteral("True"));
+        toggle->SetOffColor(kToggleGrey);
+        toggle->SetOnColor(kToggleGrey);
+        return editor;
+    }
+    case TGridEditorKind::Timer:
+    default: {
+        auto editor = std::make_unique<TBoundGridEditor<TKITimerEdit>>(parent);
+        editor->Control()->setFixedHeight(kSpinHeight);
+        return editor;
+    }
+    }
 }
 
 } // namespace orvane

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -370,7 +371,11 @@ TEST_F(LiveGrid, ArrivingValuesDoNotReplaceWhatIsBeingTyped) {
     TGridValueEditor* editor = m_grid->ActiveValueEditor();
     ASSERT_NE(editor, nullptr);
     ASSERT_TRUE(waitFor([editor] { return editor->Text() == QStringLiteral("5"); }));
-    QWidget* widget = editor->Widget();
+    QWidget* widget = qobject_cast<QLineEdit*>(editor->Widget());
+    if (!widget) {
+        widget = editor->Widget()->findChild<QLineEdit*>();
+    }
+    ASSERT_NE(widget, nullptr);
     widget->setFocus();
     QTest::keyClick(widget, Qt::Key_End);
     QTest::keyClicks(widget, QStringLiteral("9"));
