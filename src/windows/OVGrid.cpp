@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include "inspector/OVVariable.h"
 #include "inspector/VarClipboard.h"
@@ -36,13 +37,13 @@ QPixmap paintKindPicture(QColor face, const QString& letter) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(face.darker(160));
     painter.setBrush(face);
-    painter.drawRoundedRect(QRectF(3.5, 3.5, 17, 17), 3, 3);
+    painter.drawRoundedRect(QRectF(4.5, 4.5, 15, 15), 3, 3);
     QFont font = painter.font();
     font.setBold(true);
-    font.setPixelSize(12);
+    font.setPixelSize(11);
     painter.setFont(font);
     painter.setPen(Qt::black);
-    painter.drawText(QRect(3, 3, 18, 18), Qt::AlignCenter, letter);
+    painter.drawText(QRect(4, 4, 16, 16), Qt::AlignCenter, letter);
     return picture;
 }
 
@@ -268,6 +269,54 @@ void TOVGridEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
+// Cell painting: a plain fill and one line of text (or the kind picture) per
+// cell, without the style's item machinery, so that a full frame stays cheap.
+
+namespace {
+
+class TOVCellDelegate : public QStyledItemDelegate {
+public:
+    explicit TOVCellDelegate(TOVStringGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group =
+            m_grid->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+        const QPalette& palette = option.palette;
+        const QRect r = option.rect;
+        painter->fillRect(r, selected ? palette.color(group, QPalette::Highlight)
+                                      : palette.color(group, QPalette::Base));
+        if (index.column() == gcKind) {
+            const QVariant picture = index.data(Qt::DecorationRole);
+            if (picture.canConvert<QImage>()) {
+                const QImage image = picture.value<QImage>();
+                painter->drawImage(QPoint(r.left(), r.top() + (r.height() - image.height()) / 2),
+                                   image);
+            }
+            return;
+        }
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (text.isEmpty()) {
+            return;
+        }
+        painter->save();
+        painter->setClipRect(r);
+        painter->setPen(selected ? palette.color(group, QPalette::HighlightedText)
+                                 : palette.color(group, QPalette::Text));
+        painter->drawText(r.adjusted(kCellTextIndent, 0, 0, 0),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+
+private:
+    static constexpr int kCellTextIndent = 4;
+    TOVStringGrid* m_grid;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
 // TOVStringGrid
 
 TOVStringGrid::TOVStringGrid(TOVGrid* owner) : QTableView(owner), m_owner(owner) {
@@ -289,6 +338,7 @@ TOVStringGrid::TOVStringGrid(TOVGrid* owner) : QTableView(owner), m_owner(owner)
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setFont(QFont(QStringLiteral("MS Sans Serif")));
+    setItemDelegate(new TOVCellDelegate(this));
 }
 
 TOVStringGrid::~TOVStringGrid() = default;
