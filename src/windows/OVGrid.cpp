@@ -149,10 +149,13 @@ void TOVGridModel::Flush() {
     }
     std::vector<int> rows;
     rows.swap(m_dirtyRows);
+    const auto [first, last] = visibleRows ? visibleRows() : std::pair<int, int>(0, m_rowCount);
     for (int row : rows) {
         m_dirty[row] = 0;
-        const QModelIndex cell = index(row, gcValue);
-        emit dataChanged(cell, cell, {Qt::DisplayRole});
+        if (row >= first && row <= last) {
+            const QModelIndex cell = index(row, gcValue);
+            emit dataChanged(cell, cell, {Qt::DisplayRole});
+        }
     }
     if (onFlushed) {
         onFlushed(rows);
@@ -531,6 +534,14 @@ TOVGrid::TOVGrid(QWidget* parent) : QWidget(parent) {
     m_description->OnUp = [this] { MoveSelection(-1); };
 
     m_model.onFlushed = [this](const std::vector<int>& rows) { ValuesFlushed(rows); };
+    m_model.visibleRows = [this] {
+        const int first = m_grid->rowAt(0);
+        const int last = m_grid->rowAt(m_grid->viewport()->height() - 1);
+        if (first < 0) {
+            return std::pair<int, int>(0, -1); // nothing on screen
+        }
+        return std::pair<int, int>(first, last < 0 ? m_model.rowCount() - 1 : last);
+    };
     setFocusProxy(m_grid);
     HideEditors();
     LayoutColumns();
@@ -543,6 +554,7 @@ TOVGrid::~TOVGrid() {
         editor->Bind(nullptr, QString());
     }
     m_model.onFlushed = nullptr;
+    m_model.visibleRows = nullptr;
     m_grid->setModel(nullptr);
 }
 

@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -100,6 +101,9 @@ public:
     std::function<void(const std::vector<int>&)> onFlushed;
     // Called after a reset (row -1) with the new row count.
     std::function<void()> onReset;
+    // The rows on screen (first, last); rows outside are not repainted (they
+    // are drawn with their current value when they come into view).
+    std::function<std::pair<int, int>()> visibleRows;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
