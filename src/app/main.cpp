@@ -4,6 +4,7 @@
 
 #include "windows/Glyphs.h"
 #include "windows/Main.h"
+#include "windows/MainInspectors.h"
 #include "windows/OrvaneMDIForm.h"
 
 #include "platform/QtDialogService.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         orvane::TMainForm mainForm;
+        new orvane::TMainInspectors(&mainForm); // a child of the main window
         mainForm.show();
         result = QApplication::exec();
     }

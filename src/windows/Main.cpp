@@ -726,6 +726,12 @@ void TMainForm::releaseAll() {
         delete m_explorer.data();
     }
     m_activeChild = nullptr;
+    m_activeInspector = nullptr;
+    // The inspectors this window owns use the clipboard and the controls'
+    // items: they go before either (also those closed and not yet deleted).
+    for (TOrvaneMDIForm* child : findChildren<TOrvaneMDIForm*>(Qt::FindDirectChildrenOnly)) {
+        delete child;
+    }
     m_clipboard.reset();
     if (m_server) {
         m_server->SetOnTerminate(TServerEvent());
