@@ -24,6 +24,7 @@
 #include "windows/Glyphs.h"
 #include "windows/HelpWindow.h"
 #include "windows/Main.h"
+#include "windows/MainInspectors.h"
 #include "windows/NetworkFilesDialog.h"
 
 using namespace orvane;
@@ -49,7 +50,7 @@ bool Save(const QPixmap& picture, const QString& folder, const char* name) {
 }
 
 // The screen's contents under a set of windows (frames included).
-QPixmap ScreenAround(std::initializer_list<QWidget*> windows) {
+QPixmap ScreenAround(const QList<QWidget*>& windows) {
     QRect area;
     for (QWidget* w : windows) {
         area = area.united(w->frameGeometry());
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         TMainForm main;
+        new TMainInspectors(&main); // the first inspector opens at connection, as in the program
         bool connected = false;
         QObject::connect(&main, &TMainForm::connected, [&connected] { connected = true; });
         main.show();
@@ -143,6 +145,17 @@ int main(int argc, char** argv) {
         tree->setFocus();
         Pump(800);
         bool ok = Save(ScreenAround({&main, explorer}), folder, "main-and-explorer.png");
+        // The whole program as the engineer meets it: the bar, the Explorer and
+        // the first inspector, once live values have arrived.
+        Pump(1500);
+        QList<QWidget*> windows{&main};
+        for (TOrvaneMDIForm* child :
+             main.findChildren<TOrvaneMDIForm*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isVisible()) {
+                windows << child;
+            }
+        }
+        ok = Save(ScreenAround(windows), folder, "program.png") && ok;
         ok = Save(main.grab(), folder, "main-window.png") && ok;
         ok = Save(explorer->grab(), folder, "explorer.png") && ok;
 

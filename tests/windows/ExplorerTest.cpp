@@ -176,8 +176,10 @@ TEST_F(ExplorerTest, AControlThatNeverConnectedIsMarkedAndTheOthersWork) {
     EXPECT_FALSE(explorer->Tree()->Dump().isEmpty());
     EXPECT_TRUE(explorer->CommandAction(TExplorerForm::cmdReset)->isEnabled());
     EXPECT_TRUE(m_main->action(TMainAction::Reset)->isEnabled());
-    // Commands without a handler stay off.
+    // A command whose handler is taken away goes off on every control.
+    explorer->SetCommandAvailable(TExplorerForm::cmdLockIO, false);
     EXPECT_FALSE(explorer->CommandAction(TExplorerForm::cmdLockIO)->isEnabled());
+    EXPECT_TRUE(explorer->CommandAction(TExplorerForm::cmdSaveValues)->isEnabled());
 }
 
 } // namespace
