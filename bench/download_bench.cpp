@@ -104,14 +104,7 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
     QTemporaryDir root;
-    for (const char* sub : {"dde", "registry", "data"}) {
-        QDir(root.path()).mkpath(QString::fromLatin1(sub));
-    }
-    QFile::setPermissions(root.filePath("dde"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("ORVANE_DDE_DIR", root.filePath("dde").toLocal8Bit());
-    qputenv("ORVANE_REGISTRY_DIR", root.filePath("registry").toLocal8Bit());
-    qputenv("ORVANE_DATA_DIR", root.filePath("data").toLocal8Bit());
+    bench::UsePrivateRunTimeFolders(root.path());
     qputenv("DUXLANE_NO_DEFAULT_NETWORK", "1");
     qputenv("DUXLANE_COMMAND_LATENCY_MS", "0");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

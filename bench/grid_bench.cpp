@@ -227,14 +227,7 @@ int Throughput(const QString& serverExe, const QString& network) {
 int main(int argc, char** argv) {
     const bool throughputRun = argc > 1 && QByteArray(argv[1]) == "--throughput";
     QTemporaryDir root;
-    for (const char* sub : {"dde", "registry", "data"}) {
-        QDir(root.path()).mkpath(QString::fromLatin1(sub));
-    }
-    QFile::setPermissions(root.filePath("dde"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("ORVANE_DDE_DIR", root.filePath("dde").toLocal8Bit());
-    qputenv("ORVANE_REGISTRY_DIR", root.filePath("registry").toLocal8Bit());
-    qputenv("ORVANE_DATA_DIR", root.filePath("data").toLocal8Bit());
+    bench::UsePrivateRunTimeFolders(root.path());
     qputenv("QT_LOGGING_RULES", "*.debug=false\n*.info=false");
     QApplication app(argc, argv);
 

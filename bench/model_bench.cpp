@@ -92,14 +92,7 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
     QTemporaryDir root;
-    for (const char* sub : {"dde", "registry", "data"}) {
-        QDir(root.path()).mkpath(QString::fromLatin1(sub));
-    }
-    QFile::setPermissions(root.filePath("dde"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("ORVANE_DDE_DIR", root.filePath("dde").toLocal8Bit());
-    qputenv("ORVANE_REGISTRY_DIR", root.filePath("registry").toLocal8Bit());
-    qputenv("ORVANE_DATA_DIR", root.filePath("data").toLocal8Bit());
+    bench::UsePrivateRunTimeFolders(root.path());
     QCoreApplication app(argc, argv);
 
     // The large network: one control of 20,000 items, 10,000 of which move.

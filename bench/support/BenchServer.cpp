@@ -1,7 +1,9 @@
 #include "BenchServer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStringList>
 
 #include "model/KIServer.h"
@@ -13,6 +15,18 @@ namespace {
 constexpr int kServerAnswerMs = 30000;
 constexpr int kNetworkOpenMs = 60000;
 } // namespace
+
+void UsePrivateRunTimeFolders(const QString& root) {
+    const QDir dir(root);
+    for (const char* sub : {"dde", "registry", "data"}) {
+        dir.mkpath(QString::fromLatin1(sub));
+    }
+    QFile::setPermissions(dir.filePath(QStringLiteral("dde")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("ORVANE_DDE_DIR", dir.filePath(QStringLiteral("dde")).toLocal8Bit());
+    qputenv("ORVANE_REGISTRY_DIR", dir.filePath(QStringLiteral("registry")).toLocal8Bit());
+    qputenv("ORVANE_DATA_DIR", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+}
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer timer;

@@ -15,6 +15,11 @@ class TKIServer;
 
 namespace bench {
 
+// Points the DDE, registry and server data folders at new folders under root
+// (the DDE folder private to this user), so a benchmark never meets the
+// engineer's own server or settings.
+void UsePrivateRunTimeFolders(const QString& root);
+
 // Runs the event loop until condition holds; false after timeoutMs.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
