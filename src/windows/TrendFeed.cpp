@@ -12,6 +12,25 @@
 
 namespace orvane {
 
+namespace {
+
+// A control without limits for an item states 0 and 0 (or nothing readable).
+std::optional<std::pair<double, double>> ItemLimits(ItemDataType type, TKIDuxlaneItem* item) {
+    try {
+        const auto low = TrendNumber(type, item->MinValue().toString());
+        const auto high = TrendNumber(type, item->MaxValue().toString());
+        if (low && high && *low < *high && std::isfinite(*low) && std::isfinite(*high)) {
+            return std::make_pair(*low, *high);
+        }
+    } catch (const Exception&) {
+        // The attributes were read with the data type; a failure now only
+        // leaves the axis to scale itself.
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 TTrendFeed::TTrendFeed(Clock clock) : m_clock(std::move(clock)) {}
 
 TTrendFeed::~TTrendFeed() {
@@ -62,6 +81,9 @@ bool TTrendFeed::AddTrace(TKIDevice* device, const QString& itemName, QString* e
     trace->item = item;
     trace->name = itemName;
     trace->dataType = type;
+    if (auto* duxlane = dynamic_cast<TKIDuxlaneItem*>(item)) {
+        trace->limits = ItemLimits(type, duxlane);
+    }
     m_traces.push_back(std::move(trace));
     // A recording in progress keeps its columns; the new trace joins the next.
     try {
@@ -97,22 +119,43 @@ void TTrendFeed::RemoveAll() {
     }
 }
 
+int TTrendFeed::AddDetachedTrace(const QString& name, ItemDataType type) {
+    auto trace = std::make_unique<TTrendTrace>();
+    trace->name = name;
+    trace->dataType = type;
+    m_traces.push_back(std::move(trace));
+    return TraceCount() - 1;
+}
+
 void TTrendFeed::ValueChanged(TKIItem* item) {
     const std::int64_t now = Now();
     for (size_t i = 0; i < m_traces.size(); ++i) {
-        TTrendTrace& trace = *m_traces[i];
-        if (trace.item != item) {
-            continue;
+        if (m_traces[i]->item == item) {
+            Store(static_cast<int>(i), now, item->Value().toString());
         }
-        trace.lastText = item->Value().toString();
-        // An unreadable value is a gap in the trace, not a made-up number.
-        const auto number = TrendNumber(trace.dataType, trace.lastText);
-        trace.buffer.Append(now, number ? *number : std::numeric_limits<double>::quiet_NaN());
-        m_recorder.SetValue(static_cast<int>(i), trace.lastText);
     }
     if (OnValues) {
         OnValues();
     }
+}
+
+void TTrendFeed::Receive(int index, const QString& text) {
+    if (index < 0 || index >= TraceCount()) {
+        return;
+    }
+    Store(index, Now(), text);
+    if (OnValues) {
+        OnValues();
+    }
+}
+
+void TTrendFeed::Store(int index, std::int64_t nowMs, const QString& text) {
+    TTrendTrace& trace = *m_traces[static_cast<size_t>(index)];
+    trace.lastText = text;
+    // An unreadable value is a gap in the trace, not a made-up number.
+    const auto number = TrendNumber(trace.dataType, trace.lastText);
+    trace.buffer.Append(nowMs, number ? *number : std::numeric_limits<double>::quiet_NaN());
+    m_recorder.SetValue(index, trace.lastText);
 }
 
 bool TTrendFeed::StartRecording(const QString& fileName, QString* error) {

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -34,6 +36,9 @@ struct TTrendTrace {
     ItemDataType dataType = vdtReal;
     TTrendBuffer buffer;
     QString lastText; // the latest value text, as the inspector shows it
+    // The item's limits where the control states them (a minimum below the
+    // maximum); a value axis of this trace alone spans them.
+    std::optional<std::pair<double, double>> limits;
 };
 
 class TTrendFeed {
@@ -50,8 +55,17 @@ public:
     // a string variable or one the device does not know; nothing is then
     // claimed. A variable already traced is not added twice (true).
     bool AddTrace(TKIDevice* device, const QString& itemName, QString* error);
+    // A trace fed only through Receive(), with no control behind it (replays,
+    // tests, benchmarks). Returns its index.
+    int AddDetachedTrace(const QString& name, ItemDataType type = vdtReal);
     // Stops every hot link and forgets the traces (and stops a recording).
     void RemoveAll();
+
+    // A value text for a trace, stamped with the feed's clock: what a hot link
+    // delivers. Out of range: ignored.
+    void Receive(int index, const QString& text);
+    // The feed's clock: wall-clock milliseconds since the epoch.
+    std::int64_t Now() const;
 
     int TraceCount() const { return static_cast<int>(m_traces.size()); }
     const TTrendTrace& Trace(int index) const { return *m_traces[static_cast<size_t>(index)]; }
@@ -69,7 +83,7 @@ public:
 private:
     void ValueChanged(TKIItem* item);
     void Release(TTrendTrace& trace);
-    std::int64_t Now() const;
+    void Store(int index, std::int64_t nowMs, const QString& text);
 
     Clock m_clock;
     std::vector<std::unique_ptr<TTrendTrace>> m_traces;
