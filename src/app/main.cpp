@@ -5,6 +5,7 @@
 #include "windows/Glyphs.h"
 #include "windows/Main.h"
 #include "windows/MainInspectors.h"
+#include "windows/MainTrends.h"
 #include "windows/OrvaneMDIForm.h"
 
 #include "platform/QtDialogService.h"
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         orvane::TMainForm mainForm;
-        new orvane::TMainInspectors(&mainForm); // a child of the main window
+        new orvane::TMainInspectors(&mainForm); // children of the main window
+        new orvane::TMainTrends(&mainForm);
         mainForm.show();
         result = QApplication::exec();
     }

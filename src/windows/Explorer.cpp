@@ -90,6 +90,26 @@ TExplorerForm::TExplorerForm(QWidget* owner, TActivatedEvent onActivated, TServe
             m_popupMenu->exec(m_tabControl->mapToGlobal(at));
         }
     });
+    // The tree's pop-up: copy what is selected, or trend it (a variable, or
+    // every numeric variable of a header).
+    m_treePopup = new QMenu(this);
+    m_treePopup->setObjectName(QStringLiteral("TreePopupMenu"));
+    m_treeCopy =
+        m_treePopup->addAction(QStringLiteral("&Copy"), this, [this] { m_tree->CopySelection(); });
+    m_trend = m_treePopup->addAction(QStringLiteral("Trend"), this, [this] {
+        if (auto* services = MainWindowServices()) {
+            services->TrendSelection(this);
+        }
+    });
+    m_trend->setObjectName(QStringLiteral("Trend"));
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        UpdateTreePopup();
+        const int node = m_tree->SelectedNode();
+        if (node >= 0) {
+            m_treePopup->popup(m_tree->viewport()->mapToGlobal(at));
+        }
+    });
     // The main window enables Cut, Copy and Paste from where the focus is.
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -271,6 +291,18 @@ void TExplorerForm::TabControlChange() {
 
 void TExplorerForm::FocusChange() {
     NotifyEditState(EditState());
+}
+
+void TExplorerForm::UpdateTreePopup() {
+    const int node = m_tree->SelectedNode();
+    const TDuxlaneNodeTree& tree = m_tree->ShownTree();
+    const int level = node >= 0 && node < static_cast<int>(tree.nodes.size())
+                          ? tree.nodes[static_cast<std::size_t>(node)].level
+                          : -1;
+    m_treeCopy->setEnabled(node >= 0);
+    // A whole root may hold thousands of variables: trends take a header or
+    // a variable.
+    m_trend->setEnabled(level == 1 || level == 2);
 }
 
 int TExplorerForm::EditState() {

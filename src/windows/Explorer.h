@@ -81,6 +81,11 @@ public:
     QLineEdit* FilterEdit() const { return m_filterEdit; }
     TStatusBar* StatusBar() const { return m_statusBar; }
     QMenu* ControlTabPopupMenu() const { return m_popupMenu; }
+    // The tree's pop-up menu (Copy, Trend) and its Trend item.
+    QMenu* TreePopupMenu() const { return m_treePopup; }
+    QAction* TrendAction() const { return m_trend; }
+    // Enables the tree's pop-up items for the selected node.
+    void UpdateTreePopup();
     // The pop-up item of a command (shared with the main window's command).
     QAction* CommandAction(TCommand command) const { return m_commands[command]; }
 
@@ -134,6 +139,9 @@ private:
     TDuxlaneTreeView* m_tree = nullptr;
     QMenu* m_popupMenu = nullptr;
     QMenu* m_appSettingsMenu = nullptr;
+    QMenu* m_treePopup = nullptr;
+    QAction* m_treeCopy = nullptr;
+    QAction* m_trend = nullptr;
     QAction* m_commands[cmdCount] = {};
     bool m_available[cmdCount] = {};
     QMetaObject::Connection m_focusConnection;

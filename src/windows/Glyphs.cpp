@@ -193,6 +193,21 @@ void draw(QPainter& p, TGlyph glyph) {
         p.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
         break;
     }
+    case TGlyph::Trend: {
+        // A small chart: axes, a set point and the value climbing to it.
+        p.setPen(QPen(kInk, 1));
+        p.setBrush(kPaper);
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        p.setPen(QPen(kAmber, 1, Qt::DashLine));
+        p.drawLine(QPointF(3, 5), QPointF(13.5, 5));
+        QPolygonF rise;
+        rise << QPointF(2.5, 12.5) << QPointF(5, 12.5) << QPointF(6.5, 8.5) << QPointF(8.5, 6.2)
+             << QPointF(11, 5.4) << QPointF(13.5, 5.2);
+        p.setPen(QPen(kBlue, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(rise);
+        break;
+    }
     case TGlyph::Logo: {
         p.setPen(Qt::NoPen);
         p.setBrush(kBlue);

@@ -29,6 +29,7 @@ enum class TGlyph {
     SaveValues,
     Help,
     NotConnected,
+    Trend,
     Logo,
 };
 

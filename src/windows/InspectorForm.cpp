@@ -191,6 +191,13 @@ TInspectorForm::TInspectorForm(QWidget* owner, TActivatedEvent onActivated,
     m_delete = m_inspectorPopup->addAction(QStringLiteral("Delete"), this,
                                            [this] { m_grid->DeleteSelected(); });
     m_inspectorPopup->addSeparator();
+    m_trend = m_inspectorPopup->addAction(QStringLiteral("Trend"), this, [this] {
+        if (auto* services = MainWindowServices()) {
+            services->TrendSelection(this);
+        }
+    });
+    m_trend->setObjectName(QStringLiteral("Trend"));
+    m_inspectorPopup->addSeparator();
     m_inspectorPopup->addAction(QStringLiteral("Set Columns As Default"), this, [this] {
         if (auto* settings = TInspectorInitialization::Instance()) {
             int widths[TInspectorInitialization::kColumnCount];
@@ -209,6 +216,7 @@ TInspectorForm::TInspectorForm(QWidget* owner, TActivatedEvent onActivated,
         m_cut->setEnabled(rows);
         m_copy->setEnabled(rows);
         m_delete->setEnabled(rows);
+        m_trend->setEnabled(rows && m_grid->StringGrid()->SelectionTop() >= 0);
         m_paste->setEnabled(m_clipboard && !m_clipboard->IsEmpty());
         m_inspectorPopup->popup(m_grid->StringGrid()->viewport()->mapToGlobal(pos));
     });

@@ -170,6 +170,7 @@ private:
     QAction* m_copy = nullptr;
     QAction* m_paste = nullptr;
     QAction* m_delete = nullptr;
+    QAction* m_trend = nullptr;
     QAction* m_tabPaste = nullptr;
     TVariableClipboard* m_clipboard;
     TInspectorWindowSettings m_windowSettings;

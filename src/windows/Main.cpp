@@ -411,6 +411,9 @@ void TMainForm::fitMaximizedChildren() {
     for (TOrvaneMDIForm* inspector : Inspectors()) {
         fit(inspector);
     }
+    for (TOrvaneMDIForm* other : OtherWindows()) {
+        fit(other);
+    }
 }
 
 // ---------------------------------------------------------------- start-up
@@ -570,6 +573,27 @@ void TMainForm::EnableWindows(bool enable) {
     for (TOrvaneMDIForm* inspector : Inspectors()) {
         inspector->setEnabled(isEnabled());
     }
+    for (TOrvaneMDIForm* other : OtherWindows()) {
+        other->setEnabled(isEnabled());
+    }
+}
+
+std::vector<TOrvaneMDIForm*> TMainForm::OtherWindows() const {
+    const std::vector<TOrvaneMDIForm*> inspectors = Inspectors();
+    std::vector<TOrvaneMDIForm*> others;
+    for (TOrvaneMDIForm* child : findChildren<TOrvaneMDIForm*>(Qt::FindDirectChildrenOnly)) {
+        if (child != m_explorer.data() && !child->isHidden() &&
+            std::find(inspectors.begin(), inspectors.end(), child) == inspectors.end()) {
+            others.push_back(child);
+        }
+    }
+    return others;
+}
+
+void TMainForm::TrendSelection(TOrvaneMDIForm* source) {
+    if (m_trendOpener) {
+        m_trendOpener(source);
+    }
 }
 
 void TMainForm::UpdateEditCommands(int flags) {
@@ -660,9 +684,12 @@ void TMainForm::windowMenuAboutToShow() {
         a->deleteLater();
     }
     m_windowMenuInspectors.clear();
-    for (TOrvaneMDIForm* inspector : Inspectors()) {
-        QPointer<TOrvaneMDIForm> target(inspector);
-        QAction* a = menu(TMainMenu::Window)->addAction(inspector->windowTitle());
+    std::vector<TOrvaneMDIForm*> windows = Inspectors();
+    const std::vector<TOrvaneMDIForm*> others = OtherWindows();
+    windows.insert(windows.end(), others.begin(), others.end());
+    for (TOrvaneMDIForm* window : windows) {
+        QPointer<TOrvaneMDIForm> target(window);
+        QAction* a = menu(TMainMenu::Window)->addAction(window->windowTitle());
         connect(a, &QAction::triggered, this, [target] {
             if (!target) {
                 return;

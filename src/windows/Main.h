@@ -123,6 +123,15 @@ public:
     void UpdateInspectorCommands(TOrvaneMDIForm* inspector) override;
     void ExplorerClosed() override;
     bool CloseAllInspectors(const QString& question) override;
+    void TrendSelection(TOrvaneMDIForm* source) override;
+
+    // Who opens trends for TrendSelection; none: trends are not offered.
+    void SetTrendOpener(std::function<void(TOrvaneMDIForm*)> opener) {
+        m_trendOpener = std::move(opener);
+    }
+    // The working windows besides the Explorer and the inspectors (trends),
+    // shown ones only, in creation order.
+    std::vector<TOrvaneMDIForm*> OtherWindows() const;
 
     // A child window became active.
     void ChildActivated(TOrvaneMDIForm* child);
@@ -199,6 +208,7 @@ private:
     QToolBar* m_toolBar = nullptr;
     std::vector<QAction*> m_windowMenuInspectors;
     std::function<void()> m_endProgram;
+    std::function<void(TOrvaneMDIForm*)> m_trendOpener;
     bool m_firstActivation = true;
     bool m_connected = false;
     bool m_ended = false;

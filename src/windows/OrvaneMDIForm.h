@@ -40,6 +40,9 @@ public:
     // Asks the question once (OK/Cancel) when inspectors are open and closes
     // them all on OK; true when none is left open.
     virtual bool CloseAllInspectors(const QString& question) = 0;
+    // Opens a trend of the variables selected in the window (its pop-up
+    // menu's Trend); does nothing where trends are not offered.
+    virtual void TrendSelection(TOrvaneMDIForm* source) { (void)source; }
 };
 
 void SetMainWindowServices(TMainWindowServices* services);
