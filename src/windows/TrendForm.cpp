@@ -19,6 +19,7 @@
 #include <qcustomplot.h>
 
 #include "platform/DialogService.h"
+#include "windows/TrendGraph.h"
 
 namespace orvane {
 
@@ -249,11 +250,10 @@ bool TTrendForm::AddVariable(TKIDevice* device, const QString& itemName, QString
 
 void TTrendForm::TracesAdded() {
     for (int i = m_plot->graphCount(); i < m_feed->TraceCount(); ++i) {
-        QCPGraph* graph = m_plot->addGraph();
+        auto* graph = new TTrendGraph(m_plot->xAxis, m_plot->yAxis); // owned by the plot
         graph->setName(m_feed->Trace(i).name);
         // A 1-pixel (cosmetic) pen: wider pens take the painter's slow path.
         graph->setPen(QPen(TraceColour(i), 0));
-        graph->setLineStyle(QCPGraph::lsStepLeft);
         m_hidden.push_back(false);
     }
     ApplyScale();
@@ -345,7 +345,8 @@ void TTrendForm::Redraw() {
         ScaleValueAxes(from, to + 1);
     }
     UpdateCursor();
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    // The timer already batches the values: draw now, show on the next paint.
+    m_plot->replot(QCustomPlot::rpRefreshHint);
 }
 
 void TTrendForm::ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs) {
