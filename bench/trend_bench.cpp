@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <qcustomplot.h>
 

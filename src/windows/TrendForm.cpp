@@ -105,6 +105,7 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     statusRow->setContentsMargins(6, 2, 6, 2);
     m_readout = new QLabel(this);
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_readout->setWordWrap(true);
     m_recordingLabel = new QLabel(this);
     statusRow->addWidget(m_readout, 1);
     statusRow->addWidget(m_recordingLabel);
@@ -229,9 +230,12 @@ void TTrendForm::UpdateActions() {
     m_recordAction->setText(recording ? QStringLiteral("Stop Recording")
                                       : QStringLiteral("Record..."));
     m_recordAction->setEnabled(recording || m_feed->TraceCount() > 0);
+    // The file's name only, the whole path in the tip: a long path must not
+    // widen the window.
+    const QString file = m_feed->Recorder().FileName();
     m_recordingLabel->setText(
-        recording ? QStringLiteral("Recording to %1").arg(m_feed->Recorder().FileName())
-                  : QString());
+        recording ? QStringLiteral("Recording to %1").arg(QFileInfo(file).fileName()) : QString());
+    m_recordingLabel->setToolTip(recording ? file : QString());
     if (auto* box = m_toolBar->findChild<QComboBox*>(QStringLiteral("timeWindow"))) {
         box->setCurrentText(WindowChoiceText(m_windowMs));
     }
@@ -562,7 +566,12 @@ void TTrendForm::UpdateCursor() {
     const double x = *m_cursorMs / 1000.0;
     m_cursorLine->point1->setCoords(x, 0);
     m_cursorLine->point2->setCoords(x, 1);
-    m_readout->setText(CursorReadout());
+    // Many traces wrap onto more lines, between entries only.
+    QStringList entries = CursorReadoutEntries();
+    for (QString& entry : entries) {
+        entry.replace(QLatin1Char(' '), QChar::Nbsp);
+    }
+    m_readout->setText(entries.join(QStringLiteral("    ")));
 }
 
 QStringList TTrendForm::CursorValueTexts() const {
@@ -574,26 +583,29 @@ QStringList TTrendForm::CursorValueTexts() const {
     return texts;
 }
 
-QString TTrendForm::CursorReadout() const {
+QStringList TTrendForm::CursorReadoutEntries() const {
     if (!m_cursorMs) {
-        return QString();
+        return {};
     }
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(*m_cursorMs);
-    QString text = time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QStringList entries{time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))};
     const QStringList values = CursorValueTexts();
     for (int i = 0; i < values.size(); ++i) {
-        if (!TraceVisible(i)) {
-            continue;
+        if (TraceVisible(i)) {
+            entries << QStringLiteral("%1: %2").arg(
+                m_feed->Trace(i).name, values[i].isEmpty() ? QStringLiteral("-") : values[i]);
         }
-        text +=
-            QStringLiteral("   %1: %2")
-                .arg(m_feed->Trace(i).name, values[i].isEmpty() ? QStringLiteral("-") : values[i]);
     }
-    return text;
+    return entries;
+}
+
+QString TTrendForm::CursorReadout() const {
+    return CursorReadoutEntries().join(QStringLiteral("   "));
 }
 
 bool TTrendForm::ExportCsv(const QString& file, QString* error) const {
-    const auto [from, to] = VisibleRange();
+    // While following, the live window as it is now, not as last drawn.
+    const auto [from, to] = m_following ? LiveRange(Now()) : VisibleRange();
     // One row for every time at which any trace received a value in the range,
     // each column holding what its trace showed then.
     std::vector<std::int64_t> times;

@@ -111,7 +111,8 @@ public:
     // The read-out line under the plot.
     QString CursorReadout() const;
 
-    // Writes the points of the visible time range in the recording's columns
+    // Writes the points of the visible time range (while following: the live
+    // window as it is now) in the recording's columns
     // and time format (one row per distinct time, each column holding its
     // value at that time). False with the reason in *error.
     bool ExportCsv(const QString& file, QString* error) const;
@@ -142,6 +143,7 @@ private:
     std::int64_t Now() const;
     void TimeRangeChangedByUser();
     void UpdateCursor();
+    QStringList CursorReadoutEntries() const;
     void UpdateLegendEntry(int index);
     void PlotMousePress(QMouseEvent* event);
     void PlotMouseMove(QMouseEvent* event);

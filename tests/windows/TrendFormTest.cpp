@@ -344,8 +344,10 @@ TEST_F(TrendFormTest, RecordButtonAsksForTheFileAndShowsItWhileRecording) {
     EXPECT_TRUE(m_form->RecordAction()->isChecked());
     EXPECT_EQ(m_form->RecordAction()->text(), QStringLiteral("Stop Recording"));
     const auto labels = m_form->findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [&](QLabel* label) { return label->text().contains(fileName); }));
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+        return label->text() == QStringLiteral("Recording to rec.csv") &&
+               label->toolTip() == fileName;
+    }));
     Feed(3);
     m_form->Feed().TickRecording();
     m_form->RecordAction()->trigger();
