@@ -65,22 +65,6 @@ QString NumberText(double value) {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-// The values drawn in [fromMs, toMs): those inside and the one held in from
-// before the range.
-std::optional<std::pair<double, double>> DrawnRange(const TTrendBuffer& buffer, std::int64_t fromMs,
-                                                    std::int64_t toMs) {
-    auto range = buffer.Range(fromMs, toMs);
-    if (const auto held = buffer.ValueAt(fromMs); held && !std::isnan(held->value)) {
-        if (!range) {
-            range.emplace(held->value, held->value);
-        } else {
-            range->first = std::min(range->first, held->value);
-            range->second = std::max(range->second, held->value);
-        }
-    }
-    return range;
-}
-
 // A value axis range with room around the values; a flat trace still gets a
 // visible band.
 QCPRange PaddedRange(double low, double high) {
@@ -118,6 +102,8 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     // Thin lines without antialiasing stay on the painter's fast path.
     m_plot->setNotAntialiasedElements(QCP::aePlottables);
     m_plot->legend->setVisible(true);
+    // The traces show through where the legend covers them.
+    m_plot->legend->setBrush(QColor(255, 255, 255, 200));
     // Top left: the live end, where the eye is, stays clear.
     m_plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     // Time is what the engineer zooms and pans; values scale to what is shown.
@@ -325,17 +311,45 @@ void TTrendForm::Redraw() {
     }
     const auto [from, to] = VisibleRange();
     const int columns = std::max(1, m_plot->axisRect()->width());
+    m_drawn.resize(static_cast<std::size_t>(m_feed->TraceCount()));
     for (int i = 0; i < m_feed->TraceCount() && i < m_plot->graphCount(); ++i) {
         const TTrendBuffer& buffer = m_feed->Trace(i).buffer;
-        QCPGraph* graph = m_plot->graph(i);
-        if (m_hidden[static_cast<size_t>(i)]) {
+        TDrawnTrace& drawn = m_drawn[static_cast<std::size_t>(i)];
+        if (m_hidden[static_cast<std::size_t>(i)] || buffer.Empty()) {
+            drawn = TDrawnTrace{};
             continue;
         }
+        // A trace that got nothing new for a view that did not move is drawn
+        // as it was.
+        const TDrawnTrace key{true,
+                              from,
+                              to,
+                              columns,
+                              buffer.Size(),
+                              buffer.At(0).timeMs,
+                              buffer.Last()->timeMs,
+                              std::min(now, to),
+                              std::nullopt};
+        if (drawn.valid && drawn.SameAs(key)) {
+            continue;
+        }
+        drawn = key;
         const std::vector<TTrendPoint> points = buffer.Decimate(from, to + 1, columns);
         QVector<QCPGraphData> data;
         data.reserve(static_cast<int>(points.size()) + 1);
         for (const TTrendPoint& p : points) {
             data.append(QCPGraphData(p.timeMs / 1000.0, p.value));
+            // The reduction keeps every column's extremes: the values drawn
+            // span the same range as all points held there, and the one held
+            // in from before.
+            if (p.timeMs <= to && !std::isnan(p.value)) {
+                if (!drawn.range) {
+                    drawn.range.emplace(p.value, p.value);
+                } else {
+                    drawn.range->first = std::min(drawn.range->first, p.value);
+                    drawn.range->second = std::max(drawn.range->second, p.value);
+                }
+            }
         }
         // A value holds until the control sends the next one: a steady set
         // point runs on to the live end instead of stopping at its last change.
@@ -343,21 +357,26 @@ void TTrendForm::Redraw() {
             points.back().timeMs < now) {
             data.append(QCPGraphData(std::min(now, to) / 1000.0, points.back().value));
         }
-        graph->data()->set(data, true);
+        m_plot->graph(i)->data()->set(data, true);
     }
     if (!m_valuesZoomed) {
-        ScaleValueAxes(from, to + 1);
+        ScaleValueAxes();
     }
     UpdateCursor();
     // The timer already batches the values: draw now, show on the next paint.
     m_plot->replot(QCustomPlot::rpRefreshHint);
 }
 
-void TTrendForm::ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs) {
+void TTrendForm::ScaleValueAxes() {
+    auto rangeOf = [this](int i) {
+        return static_cast<std::size_t>(i) < m_drawn.size()
+                   ? m_drawn[static_cast<std::size_t>(i)].range
+                   : std::nullopt;
+    };
     if (m_scale == TTrendScale::PerTrace) {
         for (int i = 0; i < m_feed->TraceCount() && i < static_cast<int>(m_traceAxes.size()); ++i) {
             const TTrendTrace& trace = m_feed->Trace(i);
-            auto range = DrawnRange(trace.buffer, fromMs, toMs);
+            const auto range = rangeOf(i);
             if (trace.limits) {
                 // The item's limits frame the trace; a value beyond them widens
                 // the axis rather than leaving the plot.
@@ -378,7 +397,7 @@ void TTrendForm::ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs) {
         if (m_hidden[static_cast<size_t>(i)]) {
             continue;
         }
-        if (const auto range = DrawnRange(m_feed->Trace(i).buffer, fromMs, toMs)) {
+        if (const auto range = rangeOf(i)) {
             if (!all) {
                 all = range;
             } else {
