@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
+#include "platform/Csv.h"
 #include "platform/DialogService.h"
 #include "windows/TrendGraph.h"
 
@@ -647,7 +648,7 @@ bool TTrendForm::ExportCsv(const QString& file, QString* error) const {
     }
     QByteArray text = "time";
     for (int i = 0; i < m_feed->TraceCount(); ++i) {
-        text += ',' + TTrendRecorder::CsvField(m_feed->Trace(i).name).toUtf8();
+        text += ',' + CsvField(m_feed->Trace(i).name).toUtf8();
     }
     text += '\n';
     for (const std::int64_t time : times) {
