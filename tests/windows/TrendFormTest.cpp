@@ -146,6 +146,23 @@ TEST_F(TrendFormTest, TimeWindowChoiceSetsTheVisibleRange) {
     EXPECT_TRUE(m_form->Paused());
 }
 
+TEST_F(TrendFormTest, TimeAxisShowsTheDateWhenTheRangeRunsOverMidnight) {
+    auto format = [this] {
+        return plot()->xAxis->ticker().dynamicCast<QCPAxisTickerDateTime>()->dateTimeFormat();
+    };
+    Feed(60);
+    m_form->RepaintNow();
+    EXPECT_EQ(format(), QStringLiteral("HH:mm:ss"));
+
+    // Five minutes either side of the next local midnight.
+    const QDateTime midnight(QDateTime::fromMSecsSinceEpoch(m_now).date().addDays(1), QTime(0, 0));
+    m_now = midnight.toMSecsSinceEpoch() - 5 * 60 * 1000;
+    Feed(600);
+    m_form->RepaintNow();
+    EXPECT_TRUE(format().contains(QStringLiteral("yyyy-MM-dd"))) << format().toStdString();
+    EXPECT_TRUE(format().contains(QStringLiteral("HH:mm:ss"))) << format().toStdString();
+}
+
 TEST_F(TrendFormTest, CursorReadsEveryTraceAtItsTime) {
     Feed(10); // flow 1.0, 1.5, ... level 100, 101, ... at kT0, kT0 + 1 s, ...
     m_form->RepaintNow();
