@@ -16,8 +16,11 @@ void TTrendBuffer::Append(std::int64_t timeMs, double value) {
     if (m_size < m_capacity) {
         if (m_data.size() < m_capacity) {
             if (m_data.size() == m_data.capacity()) {
-                // Grow by doubling but never past the capacity.
-                m_data.reserve(std::min(m_capacity, std::max<std::size_t>(64, m_data.size() * 2)));
+                // Doubling while small, then a step at a time: a long trace
+                // holds at most one step of unused room, never past the capacity.
+                const std::size_t step =
+                    std::clamp<std::size_t>(m_data.size(), kInitialPoints, kGrowthPoints);
+                m_data.reserve(std::min(m_capacity, m_data.size() + step));
             }
             m_data.push_back(TTrendPoint{timeMs, value});
         } else {
@@ -36,13 +39,17 @@ void TTrendBuffer::Clear() {
     m_size = 0;
 }
 
-const TTrendPoint& TTrendBuffer::At(std::size_t i) const {
-    // A subtraction, not a modulo: this is on the path of every drawn point.
+std::size_t TTrendBuffer::Physical(std::size_t i) const {
+    // A subtraction, not a modulo: the binary searches come here often.
     std::size_t index = m_start + i;
     if (index >= m_data.size()) {
         index -= m_data.size();
     }
-    return m_data[index];
+    return index;
+}
+
+const TTrendPoint& TTrendBuffer::At(std::size_t i) const {
+    return m_data[Physical(i)];
 }
 
 std::optional<TTrendPoint> TTrendBuffer::Last() const {
@@ -88,39 +95,58 @@ std::vector<TTrendPoint> TTrendBuffer::Decimate(std::int64_t fromMs, std::int64_
         out.push_back(At(begin - 1));
     }
     const double span = static_cast<double>(toMs - fromMs);
-    std::size_t i = begin;
-    while (i < end) {
-        const auto column = static_cast<int>(
-            std::min<double>(columns - 1, std::floor((At(i).timeMs - fromMs) * columns / span)));
-        // The first time that falls into the next column: the scan below then
-        // compares times only.
-        const auto nextColumnMs =
-            fromMs + static_cast<std::int64_t>(std::ceil((column + 1) * span / columns));
-        std::size_t lowest = i;
-        std::size_t highest = i;
-        std::size_t j = i + 1;
-        for (; j < end; ++j) {
-            const TTrendPoint& p = At(j);
-            if (p.timeMs >= nextColumnMs) {
-                break;
+    // The column being gathered: its lowest and highest point and which came
+    // first. A new column starts at the first time at or after nextColumnMs,
+    // so the scan compares times only.
+    std::int64_t nextColumnMs = fromMs;
+    bool gathering = false;
+    const TTrendPoint* lowest = nullptr;
+    const TTrendPoint* highest = nullptr;
+    bool lowestFirst = true;
+    auto flush = [&] {
+        if (!gathering) {
+            return;
+        }
+        out.push_back(lowestFirst ? *lowest : *highest);
+        if (lowest != highest) {
+            out.push_back(lowestFirst ? *highest : *lowest);
+        }
+    };
+    // The held points lie in at most two runs of the storage (before and
+    // after the ring's wrap); each is walked by pointer, this being the path
+    // of every point drawn.
+    auto walk = [&](const TTrendPoint* p, const TTrendPoint* last) {
+        for (; p != last; ++p) {
+            if (!gathering || p->timeMs >= nextColumnMs) {
+                flush();
+                const auto column = static_cast<int>(std::min<double>(
+                    columns - 1, std::floor((p->timeMs - fromMs) * columns / span)));
+                nextColumnMs =
+                    fromMs + static_cast<std::int64_t>(std::ceil((column + 1) * span / columns));
+                lowest = p;
+                highest = p;
+                lowestFirst = true;
+                gathering = true;
+                continue;
             }
             // NaN never wins a comparison, so a missing value does not spoil
             // the column's extremes.
-            if (p.value < At(lowest).value || std::isnan(At(lowest).value)) {
-                lowest = j;
+            if (p->value < lowest->value || std::isnan(lowest->value)) {
+                lowest = p;
+                lowestFirst = false;
             }
-            if (p.value > At(highest).value || std::isnan(At(highest).value)) {
-                highest = j;
+            if (p->value > highest->value || std::isnan(highest->value)) {
+                highest = p;
+                lowestFirst = true;
             }
         }
-        const std::size_t first = std::min(lowest, highest);
-        const std::size_t second = std::max(lowest, highest);
-        out.push_back(At(first));
-        if (second != first) {
-            out.push_back(At(second));
-        }
-        i = j;
-    }
+    };
+    const std::size_t physicalBegin = Physical(begin);
+    const std::size_t count = end - begin;
+    const std::size_t firstRun = std::min(count, m_data.size() - physicalBegin);
+    walk(m_data.data() + physicalBegin, m_data.data() + physicalBegin + firstRun);
+    walk(m_data.data(), m_data.data() + (count - firstRun));
+    flush();
     if (end < m_size) {
         out.push_back(At(end));
     }

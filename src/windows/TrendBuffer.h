@@ -4,9 +4,9 @@
 // and the reduction of a time range to pixel columns for drawing.
 //
 // Memory is bounded: a trace holds at most Capacity() points (kDefaultCapacity
-// is two hours at ten values a second, 16 bytes a point, at most about 1.1 MiB
-// plus the storage's growth slack); when it is full the oldest point is
-// overwritten. Times are kept non-decreasing so
+// is two hours at ten values a second, 16 bytes a point, at most about 1.1 MiB);
+// the storage grows with the trace, with at most kGrowthPoints of room unused.
+// When it is full the oldest point is overwritten. Times are kept non-decreasing so
 // that a time range is found by binary search.
 //
 // Thread: not synchronised; the owner (the trend window, GUI thread) is the only
@@ -28,6 +28,9 @@ class TTrendBuffer {
 public:
     // Two hours at ten values a second.
     static constexpr std::size_t kDefaultCapacity = 2 * 3600 * 10;
+    // The storage's first size, and the most it grows by at once.
+    static constexpr std::size_t kInitialPoints = 64;
+    static constexpr std::size_t kGrowthPoints = 4096;
 
     // A capacity of 0 is taken as 1: a trace always keeps its latest value.
     explicit TTrendBuffer(std::size_t capacity = kDefaultCapacity);
@@ -64,6 +67,8 @@ public:
     std::optional<std::pair<double, double>> Range(std::int64_t fromMs, std::int64_t toMs) const;
 
 private:
+    std::size_t Physical(std::size_t i) const;
+
     std::size_t m_capacity;
     std::vector<TTrendPoint> m_data;
     std::size_t m_start = 0; // physical index of the oldest point

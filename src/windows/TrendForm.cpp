@@ -18,7 +18,9 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
+#include "platform/Csv.h"
 #include "platform/DialogService.h"
+#include "windows/TrendGraph.h"
 
 namespace orvane {
 
@@ -64,22 +66,6 @@ QString NumberText(double value) {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-// The values drawn in [fromMs, toMs): those inside and the one held in from
-// before the range.
-std::optional<std::pair<double, double>> DrawnRange(const TTrendBuffer& buffer, std::int64_t fromMs,
-                                                    std::int64_t toMs) {
-    auto range = buffer.Range(fromMs, toMs);
-    if (const auto held = buffer.ValueAt(fromMs); held && !std::isnan(held->value)) {
-        if (!range) {
-            range.emplace(held->value, held->value);
-        } else {
-            range->first = std::min(range->first, held->value);
-            range->second = std::max(range->second, held->value);
-        }
-    }
-    return range;
-}
-
 // A value axis range with room around the values; a flat trace still gets a
 // visible band.
 QCPRange PaddedRange(double low, double high) {
@@ -104,6 +90,7 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     statusRow->setContentsMargins(6, 2, 6, 2);
     m_readout = new QLabel(this);
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_readout->setWordWrap(true);
     m_recordingLabel = new QLabel(this);
     statusRow->addWidget(m_readout, 1);
     statusRow->addWidget(m_recordingLabel);
@@ -116,6 +103,8 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     // Thin lines without antialiasing stay on the painter's fast path.
     m_plot->setNotAntialiasedElements(QCP::aePlottables);
     m_plot->legend->setVisible(true);
+    // The traces show through where the legend covers them.
+    m_plot->legend->setBrush(QColor(255, 255, 255, 200));
     // Top left: the live end, where the eye is, stays clear.
     m_plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     // Time is what the engineer zooms and pans; values scale to what is shown.
@@ -228,9 +217,12 @@ void TTrendForm::UpdateActions() {
     m_recordAction->setText(recording ? QStringLiteral("Stop Recording")
                                       : QStringLiteral("Record..."));
     m_recordAction->setEnabled(recording || m_feed->TraceCount() > 0);
+    // The file's name only, the whole path in the tip: a long path must not
+    // widen the window.
+    const QString file = m_feed->Recorder().FileName();
     m_recordingLabel->setText(
-        recording ? QStringLiteral("Recording to %1").arg(m_feed->Recorder().FileName())
-                  : QString());
+        recording ? QStringLiteral("Recording to %1").arg(QFileInfo(file).fileName()) : QString());
+    m_recordingLabel->setToolTip(recording ? file : QString());
     if (auto* box = m_toolBar->findChild<QComboBox*>(QStringLiteral("timeWindow"))) {
         box->setCurrentText(WindowChoiceText(m_windowMs));
     }
@@ -249,11 +241,10 @@ bool TTrendForm::AddVariable(TKIDevice* device, const QString& itemName, QString
 
 void TTrendForm::TracesAdded() {
     for (int i = m_plot->graphCount(); i < m_feed->TraceCount(); ++i) {
-        QCPGraph* graph = m_plot->addGraph();
+        auto* graph = new TTrendGraph(m_plot->xAxis, m_plot->yAxis); // owned by the plot
         graph->setName(m_feed->Trace(i).name);
         // A 1-pixel (cosmetic) pen: wider pens take the painter's slow path.
         graph->setPen(QPen(TraceColour(i), 0));
-        graph->setLineStyle(QCPGraph::lsStepLeft);
         m_hidden.push_back(false);
     }
     ApplyScale();
@@ -321,17 +312,45 @@ void TTrendForm::Redraw() {
     }
     const auto [from, to] = VisibleRange();
     const int columns = std::max(1, m_plot->axisRect()->width());
+    m_drawn.resize(static_cast<std::size_t>(m_feed->TraceCount()));
     for (int i = 0; i < m_feed->TraceCount() && i < m_plot->graphCount(); ++i) {
         const TTrendBuffer& buffer = m_feed->Trace(i).buffer;
-        QCPGraph* graph = m_plot->graph(i);
-        if (m_hidden[static_cast<size_t>(i)]) {
+        TDrawnTrace& drawn = m_drawn[static_cast<std::size_t>(i)];
+        if (m_hidden[static_cast<std::size_t>(i)] || buffer.Empty()) {
+            drawn = TDrawnTrace{};
             continue;
         }
+        // A trace that got nothing new for a view that did not move is drawn
+        // as it was.
+        const TDrawnTrace key{true,
+                              from,
+                              to,
+                              columns,
+                              buffer.Size(),
+                              buffer.At(0).timeMs,
+                              buffer.Last()->timeMs,
+                              std::min(now, to),
+                              std::nullopt};
+        if (drawn.valid && drawn.SameAs(key)) {
+            continue;
+        }
+        drawn = key;
         const std::vector<TTrendPoint> points = buffer.Decimate(from, to + 1, columns);
         QVector<QCPGraphData> data;
         data.reserve(static_cast<int>(points.size()) + 1);
         for (const TTrendPoint& p : points) {
             data.append(QCPGraphData(p.timeMs / 1000.0, p.value));
+            // The reduction keeps every column's extremes: the values drawn
+            // span the same range as all points held there, and the one held
+            // in from before.
+            if (p.timeMs <= to && !std::isnan(p.value)) {
+                if (!drawn.range) {
+                    drawn.range.emplace(p.value, p.value);
+                } else {
+                    drawn.range->first = std::min(drawn.range->first, p.value);
+                    drawn.range->second = std::max(drawn.range->second, p.value);
+                }
+            }
         }
         // A value holds until the control sends the next one: a steady set
         // point runs on to the live end instead of stopping at its last change.
@@ -339,20 +358,26 @@ void TTrendForm::Redraw() {
             points.back().timeMs < now) {
             data.append(QCPGraphData(std::min(now, to) / 1000.0, points.back().value));
         }
-        graph->data()->set(data, true);
+        m_plot->graph(i)->data()->set(data, true);
     }
     if (!m_valuesZoomed) {
-        ScaleValueAxes(from, to + 1);
+        ScaleValueAxes();
     }
     UpdateCursor();
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    // The timer already batches the values: draw now, show on the next paint.
+    m_plot->replot(QCustomPlot::rpRefreshHint);
 }
 
-void TTrendForm::ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs) {
+void TTrendForm::ScaleValueAxes() {
+    auto rangeOf = [this](int i) {
+        return static_cast<std::size_t>(i) < m_drawn.size()
+                   ? m_drawn[static_cast<std::size_t>(i)].range
+                   : std::nullopt;
+    };
     if (m_scale == TTrendScale::PerTrace) {
         for (int i = 0; i < m_feed->TraceCount() && i < static_cast<int>(m_traceAxes.size()); ++i) {
             const TTrendTrace& trace = m_feed->Trace(i);
-            auto range = DrawnRange(trace.buffer, fromMs, toMs);
+            const auto range = rangeOf(i);
             if (trace.limits) {
                 // The item's limits frame the trace; a value beyond them widens
                 // the axis rather than leaving the plot.
@@ -373,7 +398,7 @@ void TTrendForm::ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs) {
         if (m_hidden[static_cast<size_t>(i)]) {
             continue;
         }
-        if (const auto range = DrawnRange(m_feed->Trace(i).buffer, fromMs, toMs)) {
+        if (const auto range = rangeOf(i)) {
             if (!all) {
                 all = range;
             } else {
@@ -561,7 +586,12 @@ void TTrendForm::UpdateCursor() {
     const double x = *m_cursorMs / 1000.0;
     m_cursorLine->point1->setCoords(x, 0);
     m_cursorLine->point2->setCoords(x, 1);
-    m_readout->setText(CursorReadout());
+    // Many traces wrap onto more lines, between entries only.
+    QStringList entries = CursorReadoutEntries();
+    for (QString& entry : entries) {
+        entry.replace(QLatin1Char(' '), QChar::Nbsp);
+    }
+    m_readout->setText(entries.join(QStringLiteral("    ")));
 }
 
 QStringList TTrendForm::CursorValueTexts() const {
@@ -573,26 +603,29 @@ QStringList TTrendForm::CursorValueTexts() const {
     return texts;
 }
 
-QString TTrendForm::CursorReadout() const {
+QStringList TTrendForm::CursorReadoutEntries() const {
     if (!m_cursorMs) {
-        return QString();
+        return {};
     }
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(*m_cursorMs);
-    QString text = time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QStringList entries{time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))};
     const QStringList values = CursorValueTexts();
     for (int i = 0; i < values.size(); ++i) {
-        if (!TraceVisible(i)) {
-            continue;
+        if (TraceVisible(i)) {
+            entries << QStringLiteral("%1: %2").arg(
+                m_feed->Trace(i).name, values[i].isEmpty() ? QStringLiteral("-") : values[i]);
         }
-        text +=
-            QStringLiteral("   %1: %2")
-                .arg(m_feed->Trace(i).name, values[i].isEmpty() ? QStringLiteral("-") : values[i]);
     }
-    return text;
+    return entries;
+}
+
+QString TTrendForm::CursorReadout() const {
+    return CursorReadoutEntries().join(QStringLiteral("   "));
 }
 
 bool TTrendForm::ExportCsv(const QString& file, QString* error) const {
-    const auto [from, to] = VisibleRange();
+    // While following, the live window as it is now, not as last drawn.
+    const auto [from, to] = m_following ? LiveRange(Now()) : VisibleRange();
     // One row for every time at which any trace received a value in the range,
     // each column holding what its trace showed then.
     std::vector<std::int64_t> times;
@@ -615,7 +648,7 @@ bool TTrendForm::ExportCsv(const QString& file, QString* error) const {
     }
     QByteArray text = "time";
     for (int i = 0; i < m_feed->TraceCount(); ++i) {
-        text += ',' + TTrendRecorder::CsvField(m_feed->Trace(i).name).toUtf8();
+        text += ',' + CsvField(m_feed->Trace(i).name).toUtf8();
     }
     text += '\n';
     for (const std::int64_t time : times) {

@@ -111,7 +111,8 @@ public:
     // The read-out line under the plot.
     QString CursorReadout() const;
 
-    // Writes the points of the visible time range in the recording's columns
+    // Writes the points of the visible time range (while following: the live
+    // window as it is now) in the recording's columns
     // and time format (one row per distinct time, each column holding its
     // value at that time). False with the reason in *error.
     bool ExportCsv(const QString& file, QString* error) const;
@@ -135,13 +136,14 @@ private:
     void UpdateActions();
     void Redraw();
     void ApplyScale();
-    void ScaleValueAxes(std::int64_t fromMs, std::int64_t toMs);
+    void ScaleValueAxes();
     void SetTimeRange(std::int64_t fromMs, std::int64_t toMs);
     std::pair<std::int64_t, std::int64_t> LiveRange(std::int64_t nowMs) const;
     std::pair<std::int64_t, std::int64_t> VisibleRange() const;
     std::int64_t Now() const;
     void TimeRangeChangedByUser();
     void UpdateCursor();
+    QStringList CursorReadoutEntries() const;
     void UpdateLegendEntry(int index);
     void PlotMousePress(QMouseEvent* event);
     void PlotMouseMove(QMouseEvent* event);
@@ -180,6 +182,25 @@ private:
     bool m_viewChanged = false;  // the view must be redrawn even when paused
     std::optional<std::int64_t> m_cursorMs;
     std::vector<bool> m_hidden;
+
+    // What each trace's graph holds: the view and the trace's state it was
+    // reduced for, and the range of the values drawn.
+    struct TDrawnTrace {
+        bool valid = false;
+        std::int64_t fromMs = 0;
+        std::int64_t toMs = 0;
+        int columns = 0;
+        std::size_t size = 0;
+        std::int64_t firstMs = 0;
+        std::int64_t lastMs = 0;
+        std::int64_t heldToMs = 0; // where the latest value is drawn up to
+        std::optional<std::pair<double, double>> range;
+        bool SameAs(const TDrawnTrace& o) const {
+            return fromMs == o.fromMs && toMs == o.toMs && columns == o.columns && size == o.size &&
+                   firstMs == o.firstMs && lastMs == o.lastMs && heldToMs == o.heldToMs;
+        }
+    };
+    std::vector<TDrawnTrace> m_drawn;
 };
 
 } // namespace orvane

@@ -1,7 +1,9 @@
 #include "windows/TrendBuffer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -51,7 +53,7 @@ TEST(TrendBufferTest, DefaultCapacityHoldsAnHourAtTenValuesASecond) {
     }
     EXPECT_EQ(buffer.Size(), 36000u);
     EXPECT_EQ(buffer.At(0).value, 0);
-    EXPECT_LE(buffer.MemoryBytes(), 2 * 36000 * sizeof(TTrendPoint));
+    EXPECT_LE(buffer.MemoryBytes(), (36000 + TTrendBuffer::kGrowthPoints) * sizeof(TTrendPoint));
 
     // Filled past its capacity it wraps and holds no more.
     for (std::size_t i = 36000; i < buffer.Capacity() + 5; ++i) {
@@ -142,6 +144,80 @@ TEST(TrendBufferTest, DecimateRunsToBothEdgesAndIsBoundedByTheWidth) {
     EXPECT_TRUE(buffer.Decimate(10, 10, 100).empty());
     EXPECT_TRUE(buffer.Decimate(0, 100, 0).empty());
     EXPECT_TRUE(TTrendBuffer(4).Decimate(0, 100, 10).empty());
+}
+
+// Each column's extremes, found the slow way: the reference a reduction of a
+// wrapped ring must agree with.
+std::vector<TTrendPoint> referenceColumns(const TTrendBuffer& buffer, std::int64_t fromMs,
+                                          std::int64_t toMs, int columns) {
+    std::vector<TTrendPoint> out;
+    std::vector<std::vector<std::size_t>> members(static_cast<std::size_t>(columns));
+    std::size_t before = buffer.Size();
+    std::size_t after = buffer.Size();
+    for (std::size_t i = 0; i < buffer.Size(); ++i) {
+        const std::int64_t t = buffer.At(i).timeMs;
+        if (t < fromMs) {
+            before = i;
+        } else if (t >= toMs) {
+            after = std::min(after, i);
+        } else {
+            const auto column =
+                std::min<std::int64_t>(columns - 1, (t - fromMs) * columns / (toMs - fromMs));
+            members[static_cast<std::size_t>(column)].push_back(i);
+        }
+    }
+    if (before < buffer.Size()) {
+        out.push_back(buffer.At(before));
+    }
+    for (const auto& column : members) {
+        if (column.empty()) {
+            continue;
+        }
+        std::size_t low = column.front();
+        std::size_t high = column.front();
+        for (const std::size_t i : column) {
+            low = buffer.At(i).value < buffer.At(low).value ? i : low;
+            high = buffer.At(i).value > buffer.At(high).value ? i : high;
+        }
+        out.push_back(buffer.At(std::min(low, high)));
+        if (low != high) {
+            out.push_back(buffer.At(std::max(low, high)));
+        }
+    }
+    if (after < buffer.Size()) {
+        out.push_back(buffer.At(after));
+    }
+    return out;
+}
+
+TEST(TrendBufferTest, DecimateOfAWrappedRingMatchesEachColumnsExtremes) {
+    // The ring has wrapped at different places; windows start and end in
+    // either part of the storage and across the wrap.
+    for (const int appended : {700, 1000, 1333, 1999}) {
+        TTrendBuffer buffer(1000);
+        for (int i = 0; i < appended; ++i) {
+            buffer.Append(i * 10, std::sin(i * 0.37) * 100 + (i % 7));
+        }
+        const std::int64_t first = buffer.At(0).timeMs;
+        const std::int64_t last = buffer.Last()->timeMs;
+        const std::pair<std::int64_t, std::int64_t> windows[] = {{first, last + 1},
+                                                                 {first - 500, last + 500},
+                                                                 {first + 1234, last - 2345},
+                                                                 {first + 10, first + 20},
+                                                                 {last - 100, last + 1}};
+        for (const auto& [from, to] : windows) {
+            for (const int columns : {1, 7, 300, 5000}) {
+                const auto expected = referenceColumns(buffer, from, to, columns);
+                const auto actual = buffer.Decimate(from, to, columns);
+                ASSERT_EQ(actual.size(), expected.size())
+                    << appended << " " << from << ".." << to << " in " << columns;
+                for (std::size_t i = 0; i < actual.size(); ++i) {
+                    ASSERT_EQ(actual[i].timeMs, expected[i].timeMs) << i;
+                    ASSERT_EQ(actual[i].value, expected[i].value) << i;
+                }
+            }
+        }
+    }
 }
 
 TEST(TrendBufferTest, RangeIgnoresMissingValues) {

@@ -217,3 +217,72 @@ TEST_F(TrendFeedTest, TrendWindowDrawsEachTraceUpToItsLatestValue) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TrendFeedTest, TrendWindowPausedStaysStillAndRecordsTwoSeconds) {
+    auto form = std::make_unique<TTrendForm>(nullptr, TOrvaneMDIForm::TActivatedEvent());
+    form->show();
+    QString error;
+    for (const QString& name : {kSetPoint, kActual}) {
+        ASSERT_TRUE(form->AddVariable(m_control.get(), name, &error)) << error.toStdString();
+    }
+    TTrendFeed& feed = form->Feed();
+    ASSERT_TRUE(
+        waitUntil([&] { return !feed.Trace(0).buffer.Empty() && !feed.Trace(1).buffer.Empty(); }));
+    form->RepaintNow();
+
+    // The control's limits frame each trace's own axis.
+    ASSERT_TRUE(feed.Trace(0).limits);
+    EXPECT_EQ(*feed.Trace(0).limits, std::make_pair(0.0, 100.0));
+    form->SetScale(TTrendScale::PerTrace);
+    QCPAxis* axis = form->Plot()->graph(0)->valueAxis();
+    EXPECT_EQ(axis->label(), kSetPoint + QStringLiteral(" (0 to 100)"));
+    EXPECT_EQ(axis->range(), QCPRange(0, 100));
+    form->SetScale(TTrendScale::Shared);
+
+    // Paused while the measured value climbs after a set point step: the
+    // buffer grows, the view does not move.
+    form->SetPaused(true);
+    const QCPRange still = form->Plot()->xAxis->range();
+    const std::size_t held = feed.Trace(1).buffer.Size();
+    setPoint(QStringLiteral("70"));
+    ASSERT_TRUE(waitUntil([&] { return feed.Trace(1).buffer.Size() > held + 2; }));
+    form->RepaintNow();
+    EXPECT_EQ(form->Plot()->xAxis->range(), still);
+    form->Follow();
+    EXPECT_GT(form->Plot()->xAxis->range().upper, still.upper);
+
+    // Two seconds of recording on the window's own timer.
+    QTemporaryDir dir;
+    const QString fileName = dir.filePath(QStringLiteral("two-seconds.csv"));
+    ASSERT_TRUE(form->StartRecording(fileName, &error)) << error.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    waitUntil([&] { return clock.elapsed() >= 2000; }, 3000);
+    ASSERT_TRUE(form->StopRecording(&error)) << error.toStdString();
+    EXPECT_FALSE(form->Recording());
+
+    QFile file(fileName);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.takeLast(), QString());
+    EXPECT_EQ(lines.takeFirst(),
+              QStringLiteral("time,Service: Loop.Set Point,Service: Loop.Actual"));
+    ASSERT_GE(lines.size(), 2); // the measured value moves all the while
+    QDateTime previous;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char(','));
+        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
+        ASSERT_TRUE(time.isValid()) << line.toStdString();
+        if (previous.isValid()) {
+            EXPECT_LT(previous, time);
+        }
+        previous = time;
+        EXPECT_TRUE(TrendNumber(vdtReal, fields[1])) << line.toStdString();
+        EXPECT_TRUE(TrendNumber(vdtReal, fields[2])) << line.toStdString();
+    }
+}
+
+} // namespace
