@@ -10,6 +10,7 @@
 #include "ModelFixture.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
+#include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIItem.h"
@@ -204,7 +205,16 @@ TEST_F(ServerConnectionTest, LostServerIsReportedOnceThenTerminates) {
         QStringLiteral("Communications have been lost and the application will be terminated."));
 
     ASSERT_TRUE(WaitUntil([this] { return m_recorder.terminated > 0; }));
-    PumpFor(200);
+    // The library reports the lost conversations one by one: once every one
+    // of them has been seen lost, no further report can come.
+    ASSERT_TRUE(WaitUntil([this] {
+        for (TKIDuxlaneControl* control : m_connection->Controls()) {
+            if (control->Conversation() && control->Conversation()->IsConnected()) {
+                return false;
+            }
+        }
+        return !m_connection->Server()->IsConnected();
+    }));
     EXPECT_EQ(m_recorder.terminated, 1);
     EXPECT_EQ(m_dialogs.messages().size(), 1u);
 }

@@ -312,8 +312,10 @@ TEST_F(ServerTest, ConversationCountDecidesWhetherTheStartedServerIsClosed) {
         TKIDdeClientConv other;
         ASSERT_TRUE(other.Connect(QString::fromLatin1(test::kService), QStringLiteral("System")));
         server->ShutDown();
+        // No close was asked for, and the server still serves its clients.
         EXPECT_EQ(server->Launcher()->State(), TExeModuleState::Running);
-        test::PumpFor(200);
+        EXPECT_EQ(TSyncRequest().RequestText(&other, QStringLiteral("Conversation Count")),
+                  QStringLiteral("3"));
         EXPECT_TRUE(ProcessAlive(pid));
     }
     server->ShutDown();
@@ -335,7 +337,14 @@ TEST_F(ServerTest, RunningServerIsFoundAndNeverClosed) {
     EXPECT_EQ(StartedPid(), 0);
     server->ShutDown();
     DestroyServer();
-    test::PumpFor(200);
+    // Barrier: another client is still served after the server object has gone.
+    {
+        TKIDdeMgr instance;
+        TKIDdeClientConv other;
+        ASSERT_TRUE(other.Connect(QString::fromLatin1(test::kService), QStringLiteral("System")));
+        EXPECT_FALSE(
+            TSyncRequest().RequestText(&other, QStringLiteral("Conversation Count")).isEmpty());
+    }
     EXPECT_FALSE(running->hasExited());
     running->requestClose();
     EXPECT_TRUE(WaitUntil([&] { return running->hasExited(); }, 5000));
