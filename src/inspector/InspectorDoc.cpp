@@ -58,8 +58,8 @@ TOVVariableList* TInspectorDoc::RemoveSheet(int index) {
     // The window never removes the only sheet.
     ORVANE_ASSERT(index >= 0 && index < SheetCount() && SheetCount() >= 2, return m_currentSheet);
     // The neighbour is shown first, so the sheet leaves unadvised. A link of
-    // the neighbour that is refused must not keep the sheet: the window has
-    // already dropped its tab, and the sheet's links are stopped either way.
+    // the neighbour that is refused must not keep the sheet: the window drops
+    // its tab whatever happens, and the sheet's links are stopped either way.
     std::exception_ptr refused;
     try {
         SelectSheet(index > 0 ? index - 1 : 1);
