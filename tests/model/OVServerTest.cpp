@@ -132,7 +132,10 @@ TEST_F(ServerConnectionTest, ConnectsEveryControlAndReportsOnce) {
 
 TEST_F(ServerConnectionTest, ServerWithoutControlsIsGivenTheChosenNetworkFile) {
     // The server lists the file's controls only some time after it opened it,
-    // within the re-asks.
+    // within the re-asks: they leave it seconds, which a loaded machine may
+    // need to open the file at all, and end as soon as the controls are listed.
+    const TServer::TimingScope patientReasks{
+        {.topicReasks = kTopicReasks, .topicReaskIntervalMs = 300}};
     SetServerSwitch("DUXLANE_TOPIC_DELAY_MS", "200");
     const QString network = WriteNetwork(ThreeControls());
     m_dialogs.answerOpenFile(network);
