@@ -102,11 +102,16 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     m_plot->xAxis->setLabel(QStringLiteral("Time"));
     // Thin lines without antialiasing stay on the painter's fast path.
     m_plot->setNotAntialiasedElements(QCP::aePlottables);
+    // The legend sits in a row above the plot, its entries side by side: it
+    // never covers a trace, however many there are.
     m_plot->legend->setVisible(true);
-    // The traces show through where the legend covers them.
-    m_plot->legend->setBrush(QColor(255, 255, 255, 200));
-    // Top left: the live end, where the eye is, stays clear.
-    m_plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    m_plot->axisRect()->insetLayout()->take(m_plot->legend);
+    m_plot->plotLayout()->insertRow(0);
+    m_plot->plotLayout()->addElement(0, 0, m_plot->legend);
+    m_plot->plotLayout()->setRowStretchFactor(0, 0.001);
+    m_plot->legend->setBorderPen(Qt::NoPen);
+    m_plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    m_plot->legend->setMargins(QMargins(4, 2, 4, 0));
     // Time is what the engineer zooms and pans; values scale to what is shown.
     m_plot->setInteractions(QCP::Interactions(QCP::iRangeDrag) | QCP::iRangeZoom);
     m_plot->axisRect()->setRangeDrag(Qt::Horizontal);
@@ -154,6 +159,12 @@ TTrendForm::TTrendForm(QWidget* owner, TActivatedEvent onActivated, TTrendFeed::
     m_recordTimer->start(TTrendRecorder::kRowIntervalMs);
     m_feed->OnValues = [this] { m_dirty = true; };
     UpdateActions();
+}
+
+void TTrendForm::resizeEvent(QResizeEvent* event) {
+    TOrvaneMDIForm::resizeEvent(event);
+    // Another width is another set of pixel columns, even for a still view.
+    m_viewChanged = true;
 }
 
 TTrendForm::~TTrendForm() {
@@ -305,6 +316,16 @@ void TTrendForm::SetTimeRange(std::int64_t fromMs, std::int64_t toMs) {
 }
 
 void TTrendForm::Redraw() {
+    // Axes added or removed, labels grown or a legend wrapped change the
+    // plot's width only as it is laid out in drawing: then it is reduced and
+    // drawn again for the width it now has.
+    const int columns = ReduceAndDraw();
+    if (m_plot->axisRect()->width() > 0 && m_plot->axisRect()->width() != columns) {
+        ReduceAndDraw();
+    }
+}
+
+int TTrendForm::ReduceAndDraw() {
     const std::int64_t now = Now();
     if (m_following) {
         const auto [from, to] = LiveRange(now);
@@ -312,6 +333,7 @@ void TTrendForm::Redraw() {
     }
     const auto [from, to] = VisibleRange();
     const int columns = std::max(1, m_plot->axisRect()->width());
+    FitToWidth();
     m_drawn.resize(static_cast<std::size_t>(m_feed->TraceCount()));
     for (int i = 0; i < m_feed->TraceCount() && i < m_plot->graphCount(); ++i) {
         const TTrendBuffer& buffer = m_feed->Trace(i).buffer;
@@ -366,6 +388,27 @@ void TTrendForm::Redraw() {
     UpdateCursor();
     // The timer already batches the values: draw now, show on the next paint.
     m_plot->replot(QCustomPlot::rpRefreshHint);
+    return columns;
+}
+
+void TTrendForm::FitToWidth() {
+    // As many time labels and legend entries side by side as the width holds.
+    const int width = m_plot->width();
+    if (width == m_fittedWidth && m_plot->axisRect()->width() == m_fittedAxisWidth &&
+        m_plot->legend->elementCount() == m_fittedEntries) {
+        return;
+    }
+    m_fittedWidth = width;
+    m_fittedAxisWidth = m_plot->axisRect()->width();
+    m_fittedEntries = m_plot->legend->elementCount();
+    m_plot->xAxis->ticker()->setTickCount(
+        std::max(2, m_plot->axisRect()->width() / kTimeLabelPixels));
+    int widest = 1;
+    for (int i = 0; i < m_plot->legend->itemCount(); ++i) {
+        widest = std::max(widest, m_plot->legend->item(i)->minimumOuterSizeHint().width());
+    }
+    m_plot->legend->setWrap(std::max(1, width / (widest + kLegendGapPixels)));
+    m_plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst, true);
 }
 
 void TTrendForm::ScaleValueAxes() {

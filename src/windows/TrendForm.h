@@ -43,6 +43,7 @@ class QCPItemStraightLine;
 class QCustomPlot;
 class QLabel;
 class QMouseEvent;
+class QResizeEvent;
 class QTimer;
 class QToolBar;
 
@@ -60,6 +61,10 @@ public:
     static constexpr std::int64_t kDefaultWindowMs = 10 * 60 * 1000;
     // The shortest time shown while the trend is younger than its window.
     static constexpr std::int64_t kMinimumSpanMs = 10 * 1000;
+    // The room a time label is given across the plot, and the gap between
+    // legend entries side by side.
+    static constexpr int kTimeLabelPixels = 110;
+    static constexpr int kLegendGapPixels = 16;
     // The time windows offered; 0 shows everything held.
     static constexpr std::int64_t kWindowChoicesMs[] = {60 * 1000, 10 * 60 * 1000, 60 * 60 * 1000,
                                                         0};
@@ -131,12 +136,17 @@ public:
     QAction* ExportCsvAction() const { return m_exportCsvAction; }
     QAction* ExportPngAction() const { return m_exportPngAction; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void BuildToolBar();
     void UpdateActions();
     void Redraw();
+    int ReduceAndDraw(); // returns the pixel columns it reduced to
     void ApplyScale();
     void ScaleValueAxes();
+    void FitToWidth();
     void SetTimeRange(std::int64_t fromMs, std::int64_t toMs);
     std::pair<std::int64_t, std::int64_t> LiveRange(std::int64_t nowMs) const;
     std::pair<std::int64_t, std::int64_t> VisibleRange() const;
@@ -201,6 +211,9 @@ private:
         }
     };
     std::vector<TDrawnTrace> m_drawn;
+    int m_fittedWidth = -1;     // the plot width the labels and legend were laid out for
+    int m_fittedAxisWidth = -1; // the time axis's width then
+    int m_fittedEntries = -1;   // and the number of legend entries
 };
 
 } // namespace orvane

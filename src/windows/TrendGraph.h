@@ -8,6 +8,7 @@
 // the segments and pixels: the cost of a repaint follows the plot's width.
 //
 // A NaN value is a gap: nothing is drawn from it to the next point.
+// Columns are one pixel wide in the pen's colour, whatever the pen's width.
 // The time axis must be the horizontal key axis (as the trend window sets it).
 //
 // Ownership: owned by the plot (like every QCPGraph). Thread: GUI thread.
