@@ -405,7 +405,10 @@ void TTrendForm::FitToWidth() {
         std::max(2, m_plot->axisRect()->width() / kTimeLabelPixels));
     int widest = 1;
     for (int i = 0; i < m_plot->legend->itemCount(); ++i) {
-        widest = std::max(widest, m_plot->legend->item(i)->minimumOuterSizeHint().width());
+        // A wrapped legend grid holds empty cells, which have no item.
+        if (QCPAbstractLegendItem* item = m_plot->legend->item(i)) {
+            widest = std::max(widest, item->minimumOuterSizeHint().width());
+        }
     }
     m_plot->legend->setWrap(std::max(1, width / (widest + kLegendGapPixels)));
     m_plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst, true);

@@ -28,6 +28,12 @@ void TTrendGraph::draw(QCPPainter* painter) {
         return;
     }
     const QRect area = keyAxis->axisRect()->rect();
+    // A plot drawn before its first layout has an axis rect of no (or a
+    // negative) size: there is nowhere to draw, and sizes taken from it would
+    // be nonsense.
+    if (area.width() <= 0 || area.height() <= 0) {
+        return;
+    }
     const int left = area.left() - kEdgeSlack;
     const int right = area.right() + kEdgeSlack;
     const int top = area.top() - kEdgeSlack;
