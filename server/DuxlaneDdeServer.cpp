@@ -88,6 +88,7 @@ void DuxlaneDdeServer::stop() {
     m_topicOfHsz.clear();
     m_topics.clear();
     m_systemAdvised.clear();
+    m_refuseConnects.clear();
     if (g_server == this) {
         g_server = nullptr;
     }
@@ -125,6 +126,48 @@ void DuxlaneDdeServer::addControl(SimControl* control) {
     } else {
         postSystem(names::kTopicsItem);
     }
+}
+
+int DuxlaneDdeServer::dropTopics() {
+    if (!m_inst) {
+        return 0;
+    }
+    int ended = 0;
+    for (const auto& topic : m_topics) {
+        const auto drop = m_options.dropTopics.constFind(topic->control->topic().toUpper());
+        if (drop == m_options.dropTopics.constEnd()) {
+            continue;
+        }
+        // Armed before any conversation ends, so that a client that reconnects
+        // as soon as it hears of the loss is refused.
+        m_refuseConnects.insert(topic.get(), *drop);
+        QList<HCONV> dropped;
+        for (auto it = m_conversations.cbegin(); it != m_conversations.cend(); ++it) {
+            if (it->topic == topic.get()) {
+                dropped.push_back(it.key());
+            }
+        }
+        for (HCONV conv : dropped) {
+            // The library tells only the partner of a disconnect: the
+            // server's own books are kept here.
+            onDisconnect(conv);
+            DdeDisconnect(conv);
+            ++ended;
+        }
+        qCInfo(lcServer).noquote()
+            << "Topic" << topic->control->topic() << "dropped (fault injection):" << dropped.size()
+            << "conversations ended; the next" << *drop << "connections are refused";
+    }
+    return ended;
+}
+
+int DuxlaneDdeServer::refusedConnectsLeft(const QString& topic) const {
+    for (auto it = m_refuseConnects.cbegin(); it != m_refuseConnects.cend(); ++it) {
+        if (it.key()->control->topic().compare(topic, Qt::CaseInsensitive) == 0) {
+            return it.value();
+        }
+    }
+    return 0;
 }
 
 bool DuxlaneDdeServer::isVisible(const Topic& topic) const {
@@ -271,7 +314,7 @@ HDDEDATA DuxlaneDdeServer::onConnect(HSZ topic, HSZ service) {
     if (topic == m_hszSystem) {
         return TRUE;
     }
-    const Topic* t = topicOf(topic);
+    Topic* t = topicOf(topic);
     if (!t) {
         qCInfo(lcServer).noquote() << "Connection to unknown topic" << text(topic) << "refused";
         return FALSE;
@@ -279,6 +322,13 @@ HDDEDATA DuxlaneDdeServer::onConnect(HSZ topic, HSZ service) {
     if (!isVisible(*t)) {
         qCInfo(lcServer).noquote() << "Connection to topic" << text(topic)
                                    << "refused: the control is not on the network yet";
+        return FALSE;
+    }
+    const auto refused = m_refuseConnects.find(t);
+    if (refused != m_refuseConnects.end() && *refused > 0) {
+        --*refused;
+        qCInfo(lcServer).noquote() << "Connection to topic" << text(topic)
+                                   << "refused (fault injection);" << *refused << "more to refuse";
         return FALSE;
     }
     return TRUE;

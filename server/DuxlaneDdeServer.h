@@ -57,6 +57,14 @@ public:
     // Topic names the server offers now (late topics only once visible).
     QStringList visibleTopics() const;
 
+    // The drop of the fault injection (ServerOptions::dropTopics): ends every
+    // conversation on the listed topics, as a broken link to their controls
+    // would, and arms the refusal of their next connections. Returns the
+    // number of conversations ended.
+    int dropTopics();
+    // Connections a dropped topic still refuses.
+    int refusedConnectsLeft(const QString& topic) const;
+
     // Opens a network file as the open command does (the owner remembers it).
     // Installed by the owner; called for "[open(...)]" executes.
     std::function<bool(const QString& path, QString* why)> openHandler;
@@ -121,7 +129,8 @@ private:
     std::vector<std::unique_ptr<Topic>> m_topics;
     QHash<HSZ, Topic*> m_topicOfHsz;
     QHash<HCONV, Conversation> m_conversations;
-    QHash<HSZ, int> m_systemAdvised; // system item -> hot links
+    QHash<HSZ, int> m_systemAdvised;     // system item -> hot links
+    QHash<Topic*, int> m_refuseConnects; // dropped topic -> connections still refused
     struct Hold {
         HCONV conv;
         QEventLoop* loop;

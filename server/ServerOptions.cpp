@@ -55,6 +55,24 @@ bool addFailCommand(const QString& entry, QHash<QString, int>* out) {
     return true;
 }
 
+// Most connections a dropped topic may refuse.
+constexpr int kMaxRefusedConnects = 10000;
+
+bool addDropTopic(const QString& entry, QHash<QString, int>* out) {
+    const qsizetype eq = entry.indexOf(QLatin1Char('='));
+    if (eq <= 0) {
+        return false;
+    }
+    bool ok = false;
+    const int count = entry.mid(eq + 1).trimmed().toInt(&ok);
+    const QString topic = entry.left(eq).trimmed();
+    if (!ok || count < 0 || count > kMaxRefusedConnects || topic.isEmpty()) {
+        return false;
+    }
+    out->insert(topic.toUpper(), count);
+    return true;
+}
+
 bool containsIgnoringCase(const QStringList& list, const QString& name) {
     for (const QString& entry : list) {
         if (entry.compare(name, Qt::CaseInsensitive) == 0) {
@@ -86,6 +104,9 @@ ServerOptions ServerOptions::fromEnvironment() {
         addFailCommand(entry, &o.failCommands);
     }
     o.deadControls = envList(env, "DUXLANE_DEAD_CONTROLS");
+    for (const QString& entry : envList(env, "DUXLANE_DROP_TOPICS")) {
+        addDropTopic(entry, &o.dropTopics);
+    }
     if (o.tickMs <= 0) {
         o.tickMs = kLiveTickMs;
     }
@@ -192,6 +213,16 @@ bool ServerOptions::parseArguments(const QStringList& arguments, QString* error)
                 return false;
             }
             deadControls.push_back(v);
+        } else if (arg == QLatin1String("--drop-topic")) {
+            if (!next(&v)) {
+                return false;
+            }
+            if (!addDropTopic(v, &dropTopics)) {
+                *error = QStringLiteral("--drop-topic takes TOPIC=COUNT (0 to %1), not '%2'")
+                             .arg(kMaxRefusedConnects)
+                             .arg(v);
+                return false;
+            }
         } else if (arg == QLatin1String("--no-window-class")) {
             registerWindowClass = false;
         } else if (arg == QLatin1String("--generate-network")) {
@@ -242,6 +273,8 @@ QString ServerOptions::usage() {
         "  --refuse-command NAME    command NAME is refused (DDE_FNOTPROCESSED)\n"
         "  --fail-command NAME=CODE command NAME answers CODE and does nothing\n"
         "  --dead-control TOPIC     control TOPIC answers \"Control Status\" \"0\" for ever\n"
+        "  --drop-topic TOPIC=N     on SIGUSR1 end every conversation on TOPIC and refuse\n"
+        "                           the next N connections to it (repeatable)\n"
         "  --exit-after MS          end the server this long after it started\n"
         "Networks:\n"
         "  --generate-network N OUT write a network of one control with N items to OUT\n"

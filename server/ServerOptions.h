@@ -39,7 +39,12 @@ struct ServerOptions {
     QStringList refusedCommands;      // these commands are refused as transactions
     QHash<QString, int> failCommands; // upper-cased command -> result code answered instead
     QStringList deadControls;         // these controls answer "Control Status" "0" for ever
-    int exitAfterMs = -1;             // the server ends by itself this long after starting
+    // Upper-cased topic -> connections refused after a drop: on a drop request
+    // (SIGUSR1 to the process) the server ends every conversation on these
+    // topics, as when a control's link breaks, and refuses that many of the
+    // next connections to each, while still listing it in "Topics".
+    QHash<QString, int> dropTopics;
+    int exitAfterMs = -1; // the server ends by itself this long after starting
 
     // Settings from the environment variables (DUXLANE_*, ORVANE_DATA_DIR via
     // the value store).

@@ -1,6 +1,7 @@
 // duxlane-server: the simulated Duxlane control network server. Started by the
 // program's launcher without arguments in its own folder; ends on a
-// termination request (SIGTERM, the close of its window) or SIGINT.
+// termination request (SIGTERM, the close of its window) or SIGINT. SIGUSR1
+// drops the topics named by --drop-topic (fault injection).
 
 #include <csignal>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 
+#include "DuxlaneDdeServer.h"
 #include "DuxlaneServer.h"
 #include "NetworkFile.h"
 #include "NetworkGenerator.h"
@@ -41,7 +43,8 @@ bool installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0;
+           ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGUSR1, &action, nullptr) == 0;
 }
 
 int generate(const orvane::server::ServerOptions& options) {
@@ -94,16 +97,24 @@ int main(int argc, char** argv) {
         qCCritical(orvane::server::lcServer) << "Cannot install the termination handlers";
         return 1;
     }
+    orvane::server::DuxlaneServer server(options);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&server] {
         char byte = 0;
+        bool quit = false;
         while (::read(g_signalPipe[0], &byte, 1) == 1) {
+            if (byte == static_cast<char>(SIGUSR1)) {
+                server.dde().dropTopics();
+            } else {
+                quit = true;
+            }
         }
-        qCInfo(orvane::server::lcServer) << "Termination requested; ending";
-        QCoreApplication::quit();
+        if (quit) {
+            qCInfo(orvane::server::lcServer) << "Termination requested; ending";
+            QCoreApplication::quit();
+        }
     });
 
-    orvane::server::DuxlaneServer server(options);
     QObject::connect(&server, &orvane::server::DuxlaneServer::exitRequested, &app,
                      [] { QCoreApplication::exit(3); });
     if (!server.start(&error)) {

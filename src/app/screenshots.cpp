@@ -148,11 +148,12 @@ int main(int argc, char** argv) {
         // The whole program as the engineer meets it: the bar, the Explorer and
         // the first inspector, once live values have arrived.
         Pump(1500);
-        QList<QWidget*> windows{&main};
-        for (TOrvaneMDIForm* child :
-             main.findChildren<TOrvaneMDIForm*>(Qt::FindDirectChildrenOnly)) {
-            if (child->isVisible()) {
-                windows << child;
+        // Every window on screen: inspectors belong to their manager, not
+        // to the main window.
+        QList<QWidget*> windows;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->isVisible()) {
+                windows << window;
             }
         }
         ok = Save(ScreenAround(windows), folder, "program.png") && ok;

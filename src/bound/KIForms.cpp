@@ -192,15 +192,13 @@ void LoadedTree(QWidget* root) {
     loadedBelow(root);
 }
 
-// TKIForm
+// TKITopContainer
 
-TKIForm::TKIForm(QWidget* parent) : QWidget(parent), TKIContainer(this) {}
-
-TKIForm::~TKIForm() {
+TKITopContainer::~TKITopContainer() {
     m_destroying = true;
 }
 
-std::uint8_t TKIForm::EffectiveState() const {
+std::uint8_t TKITopContainer::EffectiveState() const {
     std::uint8_t state = 0;
     if (isVisible()) {
         state |= kStateShown;
@@ -211,139 +209,35 @@ std::uint8_t TKIForm::EffectiveState() const {
     return state;
 }
 
-void TKIForm::setVisible(bool visible) {
-    QPointer<TKIForm> guard(this);
+void TKITopContainer::setVisible(bool visible) {
+    QPointer<QWidget> guard(this);
     QWidget::setVisible(visible);
     if (guard && !m_destroying) {
+        FireState();
+    }
+}
+
+void TKITopContainer::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    FireState();
+}
+
+void TKITopContainer::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!m_destroying) {
+        FireState();
+    }
+}
+
+void TKITopContainer::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange && !m_destroying) {
         FireState();
     }
 }
 
 void TKIForm::Loaded() {
     loadedBelow(this);
-}
-
-void TKIForm::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    FireState();
-}
-
-void TKIForm::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    if (!m_destroying) {
-        FireState();
-    }
-}
-
-void TKIForm::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange && !m_destroying) {
-        FireState();
-    }
-}
-
-// TKITabSheet
-
-TKITabSheet::TKITabSheet(QWidget* parent) : QWidget(parent), TKIContainer(this) {}
-
-TKITabSheet::~TKITabSheet() {
-    m_destroying = true;
-}
-
-std::uint8_t TKITabSheet::EffectiveState() const {
-    std::uint8_t state = 0;
-    if (isVisible()) {
-        state |= kStateShown;
-    }
-    if (state != 0 && isEnabled()) {
-        state |= kStateEnabled;
-    }
-    return state;
-}
-
-void TKITabSheet::setVisible(bool visible) {
-    QPointer<TKITabSheet> guard(this);
-    QWidget::setVisible(visible);
-    if (guard && !m_destroying) {
-        FireState();
-    }
-}
-
-void TKITabSheet::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    FireState();
-}
-
-void TKITabSheet::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    if (!m_destroying) {
-        FireState();
-    }
-}
-
-void TKITabSheet::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange && !m_destroying) {
-        FireState();
-    }
-}
-
-// The nested containers fire on their own flag changes. Qt also reports an
-// enabled change that comes from above; firing the (unchanged) effective
-// state again then does no harm.
-
-TKIPanel::TKIPanel(QWidget* parent) : QFrame(parent), TKINestedContainer(this) {}
-
-void TKIPanel::setVisible(bool visible) {
-    QPointer<TKIPanel> guard(this);
-    QFrame::setVisible(visible);
-    if (guard) {
-        FireState();
-    }
-}
-
-void TKIPanel::changeEvent(QEvent* event) {
-    QFrame::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange) {
-        FireState();
-    }
-}
-
-TKIGroupBox::TKIGroupBox(QWidget* parent) : QGroupBox(parent), TKINestedContainer(this) {}
-
-TKIGroupBox::TKIGroupBox(const QString& title, QWidget* parent)
-    : QGroupBox(title, parent), TKINestedContainer(this) {}
-
-void TKIGroupBox::setVisible(bool visible) {
-    QPointer<TKIGroupBox> guard(this);
-    QGroupBox::setVisible(visible);
-    if (guard) {
-        FireState();
-    }
-}
-
-void TKIGroupBox::changeEvent(QEvent* event) {
-    QGroupBox::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange) {
-        FireState();
-    }
-}
-
-TKIScrollBox::TKIScrollBox(QWidget* parent) : QScrollArea(parent), TKINestedContainer(this) {}
-
-void TKIScrollBox::setVisible(bool visible) {
-    QPointer<TKIScrollBox> guard(this);
-    QScrollArea::setVisible(visible);
-    if (guard) {
-        FireState();
-    }
-}
-
-void TKIScrollBox::changeEvent(QEvent* event) {
-    QScrollArea::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange) {
-        FireState();
-    }
 }
 
 } // namespace orvane

@@ -36,10 +36,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QPointer>
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
@@ -164,76 +168,91 @@ TContainerRegistration RegisterWithContainer(QWidget* container,
 // below it that is one, parents before their children, in creation order.
 void LoadedTree(QWidget* root);
 
-class TKIForm : public QWidget, public TKIContainer {
-    Q_OBJECT
+// The top of a chain (form, tab sheet): its state is whether it is on screen
+// and enabled. It fires after it is shown or hidden (not on the hide of its
+// destruction), after every change of its enabled flag and after every
+// setVisible.
+class TKITopContainer : public QWidget, public TKIContainer {
 public:
-    explicit TKIForm(QWidget* parent = nullptr);
-    ~TKIForm() override;
+    explicit TKITopContainer(QWidget* parent) : QWidget(parent), TKIContainer(this) {}
+    ~TKITopContainer() override;
 
     std::uint8_t EffectiveState() const override;
     void setVisible(bool visible) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    bool m_destroying = false;
+};
+
+class TKIForm : public TKITopContainer {
+    Q_OBJECT
+public:
+    explicit TKIForm(QWidget* parent = nullptr) : TKITopContainer(parent) {}
     // Runs Loaded() on every container and bound control of the form.
     void Loaded() override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void changeEvent(QEvent* event) override;
-
-private:
-    bool m_destroying = false;
 };
 
-class TKITabSheet : public QWidget, public TKIContainer {
+class TKITabSheet : public TKITopContainer {
     Q_OBJECT
 public:
-    explicit TKITabSheet(QWidget* parent = nullptr);
-    ~TKITabSheet() override;
-
-    std::uint8_t EffectiveState() const override;
-    void setVisible(bool visible) override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void changeEvent(QEvent* event) override;
-
-private:
-    bool m_destroying = false;
+    explicit TKITabSheet(QWidget* parent = nullptr) : TKITopContainer(parent) {}
 };
 
-class TKIPanel : public QFrame, public TKINestedContainer {
-    Q_OBJECT
+// A nested container on any Qt widget: it fires on its own flag changes. Qt
+// also reports an enabled change that comes from above; firing the
+// (unchanged) effective state again then does no harm.
+template <class Widget>
+class TKINestedWidget : public Widget, public TKINestedContainer {
 public:
-    explicit TKIPanel(QWidget* parent = nullptr);
-    void setVisible(bool visible) override;
+    // Constrained, so that the container is never taken for copyable.
+    template <class... Args>
+    requires std::is_constructible_v<Widget, Args&&...>
+    explicit TKINestedWidget(Args&&... args)
+        : Widget(std::forward<Args>(args)...), TKINestedContainer(this) {}
+
+    void setVisible(bool visible) override {
+        QPointer<QWidget> guard(this);
+        Widget::setVisible(visible);
+        if (guard) {
+            FireState();
+        }
+    }
 
 protected:
-    void changeEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override {
+        Widget::changeEvent(event);
+        if (event->type() == QEvent::EnabledChange) {
+            FireState();
+        }
+    }
 };
 
-class TKIGroupBox : public QGroupBox, public TKINestedContainer {
+class TKIPanel : public TKINestedWidget<QFrame> {
     Q_OBJECT
 public:
-    explicit TKIGroupBox(QWidget* parent = nullptr);
-    explicit TKIGroupBox(const QString& title, QWidget* parent = nullptr);
-    void setVisible(bool visible) override;
+    explicit TKIPanel(QWidget* parent = nullptr) : TKINestedWidget(parent) {}
+};
 
-protected:
-    void changeEvent(QEvent* event) override;
+class TKIGroupBox : public TKINestedWidget<QGroupBox> {
+    Q_OBJECT
+public:
+    explicit TKIGroupBox(QWidget* parent = nullptr) : TKINestedWidget(parent) {}
+    explicit TKIGroupBox(const QString& title, QWidget* parent = nullptr)
+        : TKINestedWidget(title, parent) {}
 };
 
 // The scroll box's controls are children of its inner widget (widget()); they
 // register with the scroll box itself through LoadedTree, which finds it as
 // their nearest container.
-class TKIScrollBox : public QScrollArea, public TKINestedContainer {
+class TKIScrollBox : public TKINestedWidget<QScrollArea> {
     Q_OBJECT
 public:
-    explicit TKIScrollBox(QWidget* parent = nullptr);
-    void setVisible(bool visible) override;
-
-protected:
-    void changeEvent(QEvent* event) override;
+    explicit TKIScrollBox(QWidget* parent = nullptr) : TKINestedWidget(parent) {}
 };
 
 // The widget a bound control or nested container registers with: its parent,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/KIDuxlaneItem.h"
+#include "platform/Csv.h"
 
 namespace orvane::cli {
 
@@ -30,10 +31,6 @@ private:
     QStringList m_header;
     std::vector<QStringList> m_rows;
 };
-
-// A CSV field: quoted (with doubled quotes) when it holds a comma, a quote, a
-// line break or leading or trailing blanks.
-QString CsvField(const QString& text);
 
 // Whether a value of a settings file matches the control's value. Reals match
 // when they differ by no more than half a unit of the file value's last

@@ -1,5 +1,7 @@
 #include "inspector/InspectorDoc.h"
 
+#include <exception>
+
 #include "inspector/InspectorLog.h"
 #include "model/KIDevice.h"
 #include "platform/DialogService.h"
@@ -55,10 +57,20 @@ TOVVariableList* TInspectorDoc::AddSheet(const QString& name,
 TOVVariableList* TInspectorDoc::RemoveSheet(int index) {
     // The window never removes the only sheet.
     ORVANE_ASSERT(index >= 0 && index < SheetCount() && SheetCount() >= 2, return m_currentSheet);
-    // The neighbour is shown first, so the sheet leaves unadvised.
-    SelectSheet(index > 0 ? index - 1 : 1);
+    // The neighbour is shown first, so the sheet leaves unadvised. A link of
+    // the neighbour that is refused must not keep the sheet: the window drops
+    // its tab whatever happens, and the sheet's links are stopped either way.
+    std::exception_ptr refused;
+    try {
+        SelectSheet(index > 0 ? index - 1 : 1);
+    } catch (const Exception&) {
+        refused = std::current_exception();
+    }
     m_sheets.erase(m_sheets.begin() + index);
     m_modified = true;
+    if (refused) {
+        std::rethrow_exception(refused);
+    }
     return m_currentSheet;
 }
 

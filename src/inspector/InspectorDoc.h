@@ -51,7 +51,10 @@ public:
     // Selects the neighbour (index-1, or sheet 1 when index is 0), then removes
     // and destroys the sheet at index; Modified. Returns CurrentSheet. The
     // only sheet is never removed (the window clears it instead): such a call,
-    // or an index outside the sheets, is logged and ignored.
+    // or an index outside the sheets, is logged and ignored. When the DDE
+    // library refuses a link of the neighbour, the sheet is removed all the
+    // same (the neighbour current and advised) and the refusal
+    // (TKIItemException) is raised afterwards.
     TOVVariableList* RemoveSheet(int index);
     // Unadvises the current sheet, makes Sheets[index] current and advises it;
     // Modified unchanged. Raises TKIItemException when the DDE library refuses

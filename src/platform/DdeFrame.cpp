@@ -37,10 +37,11 @@ public:
         m_p += n;
         return true;
     }
-    void rest(const std::uint8_t*& data, std::uint32_t& size) {
+    bool rest(const std::uint8_t*& data, std::uint32_t& size) {
         data = m_p;
         size = std::uint32_t(m_end - m_p);
         m_p = m_end;
+        return true;
     }
     bool atEnd() const { return m_p == m_end; }
 
@@ -61,58 +62,91 @@ private:
 class Writer {
 public:
     explicit Writer(std::uint8_t* p) : m_p(p) {}
-    void u8(std::uint8_t v) { *m_p++ = v; }
-    void u16(std::uint16_t v) { raw(&v, 2); }
-    void u32(std::uint32_t v) { raw(&v, 4); }
-    void i32(std::int32_t v) { raw(&v, 4); }
-    void name(std::string_view v) {
+    bool u8(std::uint8_t v) { return raw(&v, 1); }
+    bool u16(std::uint16_t v) { return raw(&v, 2); }
+    bool u32(std::uint32_t v) { return raw(&v, 4); }
+    bool i32(std::int32_t v) { return raw(&v, 4); }
+    bool name(std::string_view v) {
         const auto n = std::uint16_t(std::min<std::size_t>(v.size(), kMaxNameBytes));
-        u16(n);
-        raw(v.data(), n);
+        return u16(n) && raw(v.data(), n);
     }
-    void bytes(const std::uint8_t* p, std::uint32_t n) { raw(p, n); }
+    bool rest(const std::uint8_t* p, std::uint32_t n) { return raw(p, n); }
 
 private:
-    void raw(const void* v, std::size_t n) {
+    bool raw(const void* v, std::size_t n) {
         if (n != 0) {
             std::memcpy(m_p, v, n);
             m_p += n;
         }
+        return true;
     }
     std::uint8_t* m_p;
 };
 
-std::size_t nameBytes(std::string_view v) {
-    return 2 + std::min<std::size_t>(v.size(), kMaxNameBytes);
+// Counts what a Writer would write.
+class Sizer {
+public:
+    bool u16(std::uint16_t) { return add(2); }
+    bool u32(std::uint32_t) { return add(4); }
+    bool i32(std::int32_t) { return add(4); }
+    bool name(std::string_view v) {
+        return add(2 + std::min<std::size_t>(v.size(), kMaxNameBytes));
+    }
+    bool rest(const std::uint8_t*, std::uint32_t n) { return add(n); }
+    std::size_t size() const { return m_size; }
+
+private:
+    bool add(std::size_t n) {
+        m_size += n;
+        return true;
+    }
+    std::size_t m_size = 0;
+};
+
+bool knownKind(std::uint8_t kind) {
+    return kind >= std::uint8_t(FrameKind::Hello) && kind <= std::uint8_t(FrameKind::AdviseAck);
+}
+
+// Each kind's fields after the kind byte, in wire order: the one description
+// that reading, writing and sizing all walk. "rest" is the data to the end of
+// the frame.
+template <class Io, class F>
+bool walkFields(FrameKind kind, F& f, Io& io) {
+    switch (kind) {
+    case FrameKind::Hello:
+        return io.u16(f.version) && io.i32(f.codePage) && io.name(f.service) && io.name(f.topic);
+    case FrameKind::Accept:
+        return io.u16(f.version) && io.name(f.topic);
+    case FrameKind::Refuse:
+        return true;
+    case FrameKind::Request:
+    case FrameKind::AdviseStop:
+        return io.u32(f.transaction) && io.u32(f.format) && io.name(f.item);
+    case FrameKind::Poke:
+        return io.u32(f.transaction) && io.u32(f.format) && io.name(f.item) &&
+               io.rest(f.data, f.dataSize);
+    case FrameKind::Execute:
+        return io.u32(f.transaction) && io.u32(f.format) && io.rest(f.data, f.dataSize);
+    case FrameKind::AdviseStart:
+        return io.u32(f.transaction) && io.u32(f.format) && io.u32(f.flags) && io.u32(f.key) &&
+               io.name(f.item);
+    case FrameKind::Reply:
+        return io.u32(f.transaction) && io.u32(f.status) && io.u32(f.format) &&
+               io.rest(f.data, f.dataSize);
+    case FrameKind::AdviseData:
+        return io.u32(f.link) && io.u32(f.serial) && io.u32(f.key) && io.u32(f.format) &&
+               io.u32(f.flags) && io.rest(f.data, f.dataSize);
+    case FrameKind::AdviseAck:
+        return io.u32(f.link) && io.u32(f.serial);
+    }
+    return false;
 }
 
 // Bytes after the length field.
 std::size_t bodySize(const Frame& f) {
-    switch (f.kind) {
-    case FrameKind::Hello:
-        return kKindBytes + 2 + 4 + nameBytes(f.service) + nameBytes(f.topic);
-    case FrameKind::Accept:
-        return kKindBytes + 2 + nameBytes(f.topic);
-    case FrameKind::Refuse:
-        return kKindBytes;
-    case FrameKind::Request:
-        return kKindBytes + 8 + nameBytes(f.item);
-    case FrameKind::Poke:
-        return kKindBytes + 8 + nameBytes(f.item) + f.dataSize;
-    case FrameKind::Execute:
-        return kKindBytes + 8 + f.dataSize;
-    case FrameKind::AdviseStart:
-        return kKindBytes + 16 + nameBytes(f.item);
-    case FrameKind::AdviseStop:
-        return kKindBytes + 8 + nameBytes(f.item);
-    case FrameKind::Reply:
-        return kKindBytes + 12 + f.dataSize;
-    case FrameKind::AdviseData:
-        return kKindBytes + 20 + f.dataSize;
-    case FrameKind::AdviseAck:
-        return kKindBytes + 8;
-    }
-    return kKindBytes;
+    Sizer sizer;
+    walkFields(f.kind, f, sizer);
+    return kKindBytes + sizer.size();
 }
 
 } // namespace
@@ -147,49 +181,10 @@ DecodeResult decodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& fra
     Reader r(bytes + kLengthFieldBytes, length);
     std::uint8_t kind = 0;
     r.u8(kind);
-    bool ok = true;
-    switch (FrameKind(kind)) {
-    case FrameKind::Hello:
-        ok = r.u16(frame.version) && r.i32(frame.codePage) && r.name(frame.service) &&
-             r.name(frame.topic);
-        break;
-    case FrameKind::Accept:
-        ok = r.u16(frame.version) && r.name(frame.topic);
-        break;
-    case FrameKind::Refuse:
-        break;
-    case FrameKind::Request:
-    case FrameKind::AdviseStop:
-        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.name(frame.item);
-        break;
-    case FrameKind::Poke:
-        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.name(frame.item);
-        r.rest(frame.data, frame.dataSize);
-        break;
-    case FrameKind::Execute:
-        ok = r.u32(frame.transaction) && r.u32(frame.format);
-        r.rest(frame.data, frame.dataSize);
-        break;
-    case FrameKind::AdviseStart:
-        ok = r.u32(frame.transaction) && r.u32(frame.format) && r.u32(frame.flags) &&
-             r.u32(frame.key) && r.name(frame.item);
-        break;
-    case FrameKind::Reply:
-        ok = r.u32(frame.transaction) && r.u32(frame.status) && r.u32(frame.format);
-        r.rest(frame.data, frame.dataSize);
-        break;
-    case FrameKind::AdviseData:
-        ok = r.u32(frame.link) && r.u32(frame.serial) && r.u32(frame.key) && r.u32(frame.format) &&
-             r.u32(frame.flags);
-        r.rest(frame.data, frame.dataSize);
-        break;
-    case FrameKind::AdviseAck:
-        ok = r.u32(frame.link) && r.u32(frame.serial);
-        break;
-    default:
+    if (!knownKind(kind)) {
         return DecodeResult::UnknownKind;
     }
-    if (!ok || !r.atEnd()) {
+    if (!walkFields(FrameKind(kind), frame, r) || !r.atEnd()) {
         return DecodeResult::Malformed;
     }
     frame.kind = FrameKind(kind);
@@ -205,62 +200,7 @@ void encodeFrame(const Frame& f, std::uint8_t* out) {
     Writer w(out);
     w.u32(std::uint32_t(bodySize(f)));
     w.u8(std::uint8_t(f.kind));
-    switch (f.kind) {
-    case FrameKind::Hello:
-        w.u16(f.version);
-        w.i32(f.codePage);
-        w.name(f.service);
-        w.name(f.topic);
-        break;
-    case FrameKind::Accept:
-        w.u16(f.version);
-        w.name(f.topic);
-        break;
-    case FrameKind::Refuse:
-        break;
-    case FrameKind::Request:
-    case FrameKind::AdviseStop:
-        w.u32(f.transaction);
-        w.u32(f.format);
-        w.name(f.item);
-        break;
-    case FrameKind::Poke:
-        w.u32(f.transaction);
-        w.u32(f.format);
-        w.name(f.item);
-        w.bytes(f.data, f.dataSize);
-        break;
-    case FrameKind::Execute:
-        w.u32(f.transaction);
-        w.u32(f.format);
-        w.bytes(f.data, f.dataSize);
-        break;
-    case FrameKind::AdviseStart:
-        w.u32(f.transaction);
-        w.u32(f.format);
-        w.u32(f.flags);
-        w.u32(f.key);
-        w.name(f.item);
-        break;
-    case FrameKind::Reply:
-        w.u32(f.transaction);
-        w.u32(f.status);
-        w.u32(f.format);
-        w.bytes(f.data, f.dataSize);
-        break;
-    case FrameKind::AdviseData:
-        w.u32(f.link);
-        w.u32(f.serial);
-        w.u32(f.key);
-        w.u32(f.format);
-        w.u32(f.flags);
-        w.bytes(f.data, f.dataSize);
-        break;
-    case FrameKind::AdviseAck:
-        w.u32(f.link);
-        w.u32(f.serial);
-        break;
-    }
+    walkFields(f.kind, f, w);
 }
 
 const char* frameKindName(FrameKind kind) {

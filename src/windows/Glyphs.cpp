@@ -135,21 +135,17 @@ void draw(QPainter& p, TGlyph glyph) {
         break;
     }
     case TGlyph::LoadSettings:
+    case TGlyph::SaveSettings: {
+        // A written page; the badge says which way the settings go.
         paper(p);
         p.setPen(QPen(kInk, 0.8));
         for (double y = 5; y < 11; y += 2) {
             p.drawLine(QPointF(5, y), QPointF(10, y));
         }
-        badge(p, kBlue, QStringLiteral("down"));
+        const bool load = glyph == TGlyph::LoadSettings;
+        badge(p, load ? kBlue : kGreen, load ? QStringLiteral("down") : QStringLiteral("up"));
         break;
-    case TGlyph::SaveSettings:
-        paper(p);
-        p.setPen(QPen(kInk, 0.8));
-        for (double y = 5; y < 11; y += 2) {
-            p.drawLine(QPointF(5, y), QPointF(10, y));
-        }
-        badge(p, kGreen, QStringLiteral("up"));
-        break;
+    }
     case TGlyph::Reset: {
         p.setPen(QPen(kBlue, 1.8, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);

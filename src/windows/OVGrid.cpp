@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QDrag>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include "inspector/OVVariable.h"
 #include "inspector/VarClipboard.h"
@@ -310,6 +312,23 @@ public:
         painter->drawText(r.adjusted(kCellTextIndent, 0, 0, 0),
                           Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         painter->restore();
+    }
+
+    // A cell too narrow for its text (a long block name in the default
+    // widths) shows the whole text as its tip; a cell that fits shows none.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event == nullptr || event->type() != QEvent::ToolTip) {
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        }
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (index.column() == gcKind || text.isEmpty() ||
+            option.fontMetrics.horizontalAdvance(text) + kCellTextIndent <= option.rect.width()) {
+            QToolTip::hideText();
+            return true;
+        }
+        QToolTip::showText(event->globalPos(), text, view, option.rect);
+        return true;
     }
 
 private:

@@ -194,7 +194,13 @@ TEST_F(DdeLinkTest, WithoutConnectionTransactionsOnlyTellTheManager) {
     EXPECT_EQ(rec.events, (QStringList{"mgr", "mgr", "mgr"}));
     EXPECT_EQ(conv.PendingCount(), 0);
     EXPECT_EQ(conv.AdviseCount(), 0);
-    waitFor([] { return false; }, 50);
+    // Barrier: a request answered on a new connection comes after anything
+    // the operations above could still have brought.
+    server.setText("Temp", "20");
+    ASSERT_TRUE(conv.Connect("TestSvc", "Ctl1"));
+    Recorder barrier;
+    conv.Request("Temp", barrier.data());
+    ASSERT_TRUE(waitFor([&] { return barrier.calls.size() == 1; }));
     EXPECT_TRUE(rec.calls.empty());
 }
 
@@ -265,7 +271,12 @@ TEST_F(DdeLinkTest, AdviseDeliversEveryChangeUntilStoppedAndSurvivesAThrowingSub
     ASSERT_TRUE(waitFor([&] { return server.adviseStops().size() == 1; }));
     const size_t before = rec.calls.size();
     server.postText("Ctl1", "Temp", "40");
-    waitFor([] { return false; }, 50);
+    // Barrier: the reply to a later request of the same conversation comes
+    // after any push of the change.
+    Recorder barrier;
+    conv.Request("Temp", barrier.data());
+    ASSERT_TRUE(waitFor([&] { return barrier.calls.size() == 1; }));
+    EXPECT_EQ(barrier.calls[0].value, QByteArray("40", 3));
     EXPECT_EQ(rec.calls.size(), before);
 }
 
@@ -277,10 +288,13 @@ TEST_F(DdeLinkTest, DestroyedConversationIsNeverCalledBack) {
     second->Request("Name", rec.data());
     second.reset();
     EXPECT_EQ(manager.ConversationCount(), 1);
-    conv.Request("Name", rec.data());
-    ASSERT_TRUE(waitFor([&] { return !rec.calls.empty(); }));
-    waitFor([] { return false; }, 50);
-    EXPECT_EQ(rec.calls.size(), 1u);
+    // Barrier: a request on the remaining conversation answers after anything
+    // still due on the freed one.
+    Recorder barrier;
+    conv.Request("Name", barrier.data());
+    ASSERT_TRUE(waitFor([&] { return !barrier.calls.empty(); }));
+    EXPECT_TRUE(barrier.calls[0].hadValue);
+    EXPECT_TRUE(rec.calls.empty());
 }
 
 // The error box of a failed transaction runs the event loop; whatever it frees
@@ -308,6 +322,7 @@ TEST(DdeLinkLifetime, InstanceFreedWhileAnErrorBoxIsOpenIsNotTouchedAfterwards) 
     InProcessServer server{QStringLiteral("TestSvc"), {"System", "Ctl1"}};
     ASSERT_TRUE(server.isValid());
     server.setFailing("Bogus");
+    server.setText("Name", "x");
     Recorder rec;
     auto manager = std::make_unique<TKIDdeMgr>();
     auto conv = std::make_unique<TKIDdeClientConv>();
@@ -321,7 +336,14 @@ TEST(DdeLinkLifetime, InstanceFreedWhileAnErrorBoxIsOpenIsNotTouchedAfterwards) 
         });
     conv->Request("Bogus", rec.data());
     ASSERT_TRUE(waitFor([&] { return manager == nullptr; }));
-    waitFor([] { return false; }, 50);
+    // Barrier: a request of a new instance is answered after the server has
+    // dealt with everything the freed one sent.
+    TKIDdeMgr next;
+    TKIDdeClientConv probe;
+    ASSERT_TRUE(probe.Connect("TestSvc", "Ctl1"));
+    Recorder barrier;
+    probe.Request("Name", barrier.data());
+    ASSERT_TRUE(waitFor([&] { return !barrier.calls.empty(); }));
     EXPECT_TRUE(rec.calls.empty());
     EXPECT_EQ(dialogs.pending(), 0);
 }

@@ -13,7 +13,9 @@
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
 #include "TestEnvironment.h"
+#include "ddelink/SyncRequest.h"
 #include "ddelink/Synchronizer.h"
+#include "inspector/InspectorDoc.h"
 #include "inspector/VarClipboard.h"
 #include "model/KIDuxlaneItem.h"
 #include "model/KIServer.h"
@@ -140,9 +142,13 @@ TEST_F(LiveSheet, OnlyAShownSheetHoldsValues) {
     ASSERT_TRUE(waitFor([this] { return !value(0).isEmpty(); }));
     EXPECT_EQ(value(0), QStringLiteral("5"));
 
-    // Added while shown: no value until the sheet is shown again.
+    // Added while shown: no value until the sheet is shown again. Barrier: a
+    // request answered on the control's conversation comes after any hot-link
+    // data the server had sent on it.
     TOVVariable* added = m_sheet->Add(QStringLiteral("Plant.Area.Name"), {}, m_plc1);
-    waitFor([] { return false; }, 200);
+    EXPECT_EQ(TSyncRequest().RequestText(m_plc1->Conversation(), QStringLiteral("Plant.Area.Name")),
+              QStringLiteral("North"));
+    EXPECT_FALSE(added->Item()->IsAdvised());
     EXPECT_EQ(added->Value(), QVariant(QString()));
 
     m_sheet->UnadviseAll();
@@ -152,6 +158,53 @@ TEST_F(LiveSheet, OnlyAShownSheetHoldsValues) {
     m_sheet->AdviseAll();
     ASSERT_TRUE(waitFor([added] { return !added->Value().toString().isEmpty(); }));
     EXPECT_EQ(added->Value().toString(), QStringLiteral("North"));
+}
+
+TEST_F(LiveSheet, SheetIsRemovedEvenWhenItsNeighbourCannotBeAdvised) {
+    // A name longer than the DDE library takes: its link is refused at once.
+    const QString tooLong = QStringLiteral("Service: Loop.") + QString(300, QLatin1Char('X'));
+    // The sheet "Gone" is removed; its neighbour "Bad" holds the refused link.
+    const struct {
+        QStringList order;
+        int removed;
+    } cases[] = {{{"Kept", "Bad", "Gone"}, 2}, {{"Gone", "Bad", "Kept"}, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.removed);
+        TInspectorDoc doc;
+        TOVVariable* watched = nullptr;
+        for (const QString& name : c.order) {
+            doc.AddSheet(name, m_events.changed());
+            if (name == QStringLiteral("Bad")) {
+                doc.AddVariable(tooLong, {}, m_plc1);
+            } else if (name == QStringLiteral("Gone")) {
+                watched = doc.AddVariable(QStringLiteral("Count"), {}, m_plc1);
+            }
+        }
+        ASSERT_EQ(doc.SelectSheet(c.removed)->Name(), QStringLiteral("Gone"));
+        ASSERT_TRUE(watched->IsAdvised());
+        TKIItem* item = watched->Item();
+        TOVVariableList* bad = doc.Sheet(1);
+        doc.SetModified(false);
+
+        try {
+            doc.RemoveSheet(c.removed);
+            ADD_FAILURE() << "the refused link was not reported";
+        } catch (const TKIItemException& e) {
+            EXPECT_TRUE(
+                e.message().startsWith(QStringLiteral("Start Advise on Item SERVICE: LOOP.")))
+                << e.what();
+        }
+        // Gone from the document with its link stopped; the neighbour is shown.
+        EXPECT_EQ(doc.SheetCount(), 2);
+        EXPECT_EQ(doc.IndexOfSheet(bad), c.removed > 0 ? c.removed - 1 : 0);
+        EXPECT_EQ(doc.CurrentSheet(), bad);
+        EXPECT_TRUE(bad->Advised());
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_FALSE(item->IsAdvised());
+        for (int i = 0; i < doc.SheetCount(); ++i) {
+            EXPECT_NE(doc.Sheet(i)->Name(), QStringLiteral("Gone"));
+        }
+    }
 }
 
 TEST_F(LiveSheet, AttributesArriveWithALateConnection) {

@@ -213,7 +213,10 @@ TEST_F(ItemTest, SubscriberThatFreesTheItemEndsTheRoundAndNothingTouchesTheItemA
     item->Subscribe(TKIItemEvent(&freer, &Freer::Changed));
     item->Subscribe(TKIItemEvent(&later, &Recorder::Changed));
     ASSERT_TRUE(WaitUntil([&] { return item == nullptr; }));
-    test::PumpFor(50);
+    // A change after the free, then a barrier: the reply to a request on the
+    // same conversation comes after any push of that change.
+    m_server.change(kTopic, kGain, "3.5");
+    EXPECT_EQ(TSyncRequest().RequestText(&m_conv, kGain), QStringLiteral("3.5"));
     EXPECT_EQ(freer.calls, 1);
     EXPECT_TRUE(later.values.isEmpty());
 }
@@ -221,10 +224,15 @@ TEST_F(ItemTest, SubscriberThatFreesTheItemEndsTheRoundAndNothingTouchesTheItemA
 TEST_F(ItemTest, WritesPokeTheTextAndRefuseOverlongValues) {
     TKIItem item(kGain);
     item.Connect(&m_conv);
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    item.SetValue(2.5);
-    QLocale::setDefault(before);
+    {
+        // Restored however the write ends.
+        struct GermanLocale {
+            QLocale saved;
+            GermanLocale() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+            ~GermanLocale() { QLocale::setDefault(saved); }
+        } german;
+        item.SetValue(2.5);
+    }
     item.SetValue(QStringLiteral("abc"));
     item.SetValue(QString(kPokeBufferChars, QLatin1Char('x')));
     try {

@@ -10,6 +10,7 @@
 #include "ModelFixture.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
+#include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIItem.h"
@@ -131,7 +132,10 @@ TEST_F(ServerConnectionTest, ConnectsEveryControlAndReportsOnce) {
 
 TEST_F(ServerConnectionTest, ServerWithoutControlsIsGivenTheChosenNetworkFile) {
     // The server lists the file's controls only some time after it opened it,
-    // within the re-asks.
+    // within the re-asks: they leave it seconds, which a loaded machine may
+    // need to open the file at all, and end as soon as the controls are listed.
+    const TServer::TimingScope patientReasks{
+        {.topicReasks = kTopicReasks, .topicReaskIntervalMs = 300}};
     SetServerSwitch("DUXLANE_TOPIC_DELAY_MS", "200");
     const QString network = WriteNetwork(ThreeControls());
     m_dialogs.answerOpenFile(network);
@@ -204,15 +208,27 @@ TEST_F(ServerConnectionTest, LostServerIsReportedOnceThenTerminates) {
         QStringLiteral("Communications have been lost and the application will be terminated."));
 
     ASSERT_TRUE(WaitUntil([this] { return m_recorder.terminated > 0; }));
-    PumpFor(200);
+    // The library reports the lost conversations one by one: once every one
+    // of them has been seen lost, no further report can come.
+    ASSERT_TRUE(WaitUntil([this] {
+        for (TKIDuxlaneControl* control : m_connection->Controls()) {
+            if (control->Conversation() && control->Conversation()->IsConnected()) {
+                return false;
+            }
+        }
+        return !m_connection->Server()->IsConnected();
+    }));
     EXPECT_EQ(m_recorder.terminated, 1);
     EXPECT_EQ(m_dialogs.messages().size(), 1u);
 }
 
 TEST_F(ServerConnectionTest, ConnectionFreedWhileTheLostBoxIsOpenIsNotTouchedAfterwards) {
     SetServerSwitch("DUXLANE_NETWORK", WriteNetwork(ThreeControls()).toLocal8Bit());
-    SetServerSwitch("DUXLANE_EXIT_AFTER_MS", "1500");
     ASSERT_TRUE(ConnectAndWait());
+    // Ended once connected: a timed exit could come while still connecting
+    // on a loaded machine.
+    const std::int64_t pid = m_connection->Server()->Launcher()->ProcessId();
+    ASSERT_NE(pid, 0);
     // The main window closes while the box is up and frees the connection,
     // its server object and DDE instance with it (under ASan any later touch
     // of them fails the test).
@@ -224,8 +240,12 @@ TEST_F(ServerConnectionTest, ConnectionFreedWhileTheLostBoxIsOpenIsNotTouchedAft
             RememberServerProcess();
             m_connection.reset();
         });
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
     ASSERT_TRUE(WaitUntil([this] { return m_connection == nullptr; }));
-    PumpFor(200);
+    // Once the server has gone and everything queued meanwhile has run,
+    // nothing is left that could reach the freed connection.
+    ASSERT_TRUE(WaitUntil([pid] { return !ProcessAlive(pid); }));
+    ASSERT_TRUE(RunPostedCalls());
     EXPECT_EQ(m_recorder.terminated, 0);
     EXPECT_EQ(m_dialogs.messages().size(), 1u);
 }

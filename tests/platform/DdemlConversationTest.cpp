@@ -156,7 +156,7 @@ TEST_F(DdemlConversation, AckedAdviseCoalescesToTheLatestValue) {
         const auto data = clientEvents(XTYP_ADVDATA);
         return !data.empty() && data.back().data == text("50");
     }));
-    spin(50);
+    ASSERT_TRUE(barrier(conv));
     const auto data = clientEvents(XTYP_ADVDATA);
     // The first update went out at once; the 49 that came before its
     // acknowledgement collapsed into one carrying the last value.
@@ -177,7 +177,7 @@ TEST_F(DdemlConversation, AckedAdviseCoalescesToTheLatestValue) {
     ASSERT_NE(startAsync(conv, XTYP_ADVSTOP, "Level"), 0u);
     ASSERT_TRUE(waitFor([&] { return serverEvents(XTYP_ADVSTOP).size() == 1; }));
     DdePostAdvise(server, topic, item);
-    spin(50);
+    ASSERT_TRUE(barrier(conv));
     EXPECT_EQ(clientEvents(XTYP_ADVDATA).size(), 3u);
 }
 
@@ -204,7 +204,7 @@ TEST_F(DdemlConversation, RefusedAdviseStartFailsAndSendsNothing) {
     ASSERT_TRUE(waitFor([&] { return !clientEvents(XTYP_XACT_COMPLETE).empty(); }));
     EXPECT_EQ(clientEvents(XTYP_XACT_COMPLETE)[0].lastError, DMLERR_NOTPROCESSED);
     DdePostAdvise(server, serverHsz(kTopic), serverHsz("Level"));
-    spin(50);
+    ASSERT_TRUE(barrier(conv));
     EXPECT_TRUE(clientEvents(XTYP_ADVDATA).empty());
     EXPECT_TRUE(serverEvents(XTYP_ADVREQ).empty());
 }
@@ -252,11 +252,11 @@ TEST_F(DdemlConversation, AbandonedTransactionNeverCompletes) {
     const DWORD kept = startAsync(conv, XTYP_REQUEST, "Temp");
     EXPECT_TRUE(DdeAbandonTransaction(client, conv, abandoned));
     ASSERT_TRUE(waitFor([&] { return !clientEvents(XTYP_XACT_COMPLETE).empty(); }));
-    spin(30);
+    ASSERT_TRUE(barrier(conv));
     const auto done = clientEvents(XTYP_XACT_COMPLETE);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].data1, kept);
-    EXPECT_EQ(serverEvents(XTYP_REQUEST).size(), 2u);
+    EXPECT_EQ(serverEvents(XTYP_REQUEST).size(), 3u); // both, and the barrier's
 
     EXPECT_FALSE(DdeAbandonTransaction(client, conv, kept)); // already completed
     EXPECT_EQ(DdeGetLastError(client), DMLERR_UNFOUND_QUEUE_ID);
@@ -282,7 +282,10 @@ TEST_F(DdemlConversation, CallbacksMayReenterTheLibrary) {
     startAsync(conv, XTYP_REQUEST, "A");
     startAsync(conv, XTYP_REQUEST, "A");
     ASSERT_TRUE(waitFor([&] { return !serverEvents(XTYP_DISCONNECT).empty(); }));
-    spin(30);
+    // The ended conversation takes no barrier: another one's request is
+    // answered after anything still due from the server.
+    onClient = nullptr;
+    ASSERT_TRUE(barrier(connect()));
     const auto done = clientEvents(XTYP_XACT_COMPLETE);
     ASSERT_EQ(done.size(), 2u);
     EXPECT_EQ(done[0].data, text("a"));
@@ -318,7 +321,8 @@ TEST_F(DdemlConversation, SeveralConversationsOnOneTopicGetTheirOwnAdvises) {
     EXPECT_NE(data[0].conv, data[1].conv);
     // Another topic's advise reaches neither.
     DdePostAdvise(server, serverHsz("Plant2"), serverHsz("X"));
-    spin(30);
+    ASSERT_TRUE(barrier(a));
+    ASSERT_TRUE(barrier(b));
     EXPECT_EQ(clientEvents(XTYP_ADVDATA).size(), 2u);
 }
 

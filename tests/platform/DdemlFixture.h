@@ -111,6 +111,23 @@ protected:
         return conv;
     }
 
+    // Barrier: a synchronous request on the conversation returns only after
+    // everything the server sent on it before has been delivered. False when
+    // it was not answered.
+    bool barrier(HCONV conv) {
+        values[kBarrierItem] = text("done");
+        const HSZ item = clientHsz(kBarrierItem);
+        const HDDEDATA data =
+            DdeClientTransaction(nullptr, 0, conv, item, CF_TEXT, XTYP_REQUEST, 5000, nullptr);
+        DdeFreeStringHandle(client, item);
+        if (data == 0) {
+            return false;
+        }
+        DdeFreeDataHandle(data);
+        return true;
+    }
+    static constexpr const char* kBarrierItem = "Barrier";
+
     HSZ clientHsz(const char* s) { return DdeCreateStringHandle(client, s, CP_WINANSI); }
     HSZ serverHsz(const char* s) { return DdeCreateStringHandle(server, s, CP_WINANSI); }
 

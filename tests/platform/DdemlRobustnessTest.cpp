@@ -293,7 +293,11 @@ TEST_F(DdemlRobustness, GarbageFromAServerFailsPendingTransactionsAndDisconnects
 }
 
 TEST_F(DdemlRobustness, ConnectFailsOnABadOrMissingAnswer) {
-    dde::ThreadContext::setConnectTimeoutForTesting(200);
+    // The library's own wait again however the test ends.
+    struct ShortConnectTimeout {
+        ShortConnectTimeout() { dde::ThreadContext::setConnectTimeoutForTesting(200); }
+        ~ShortConnectTimeout() { dde::ThreadContext::setConnectTimeoutForTesting(0); }
+    } shortTimeout;
     {
         RawServer mute("Mute");
         mute.serve([](int fd) { peerClosed(fd, 1000); }, false);
@@ -316,7 +320,6 @@ TEST_F(DdemlRobustness, ConnectFailsOnABadOrMissingAnswer) {
             false);
         EXPECT_EQ(DdeConnect(client, clientHsz("Chatty"), clientHsz("System"), nullptr), 0u);
     }
-    dde::ThreadContext::setConnectTimeoutForTesting(0);
 }
 
 TEST_F(DdemlRobustness, StaleSocketFailsFastAndDoesNotBlockRegistration) {
@@ -355,7 +358,11 @@ TEST_F(DdemlRobustness, StaleSocketFailsFastAndDoesNotBlockRegistration) {
 }
 
 TEST(DdemlRunTimeFolder, UnsafeFoldersAreRefused) {
-    const QByteArray saved = qgetenv("ORVANE_DDE_DIR");
+    // The test's own folder again however the test ends.
+    struct SavedFolder {
+        QByteArray saved = qgetenv("ORVANE_DDE_DIR");
+        ~SavedFolder() { qputenv("ORVANE_DDE_DIR", saved); }
+    } savedFolder;
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
     const auto init = [](const QString& dir) {
@@ -395,7 +402,6 @@ TEST(DdemlRunTimeFolder, UnsafeFoldersAreRefused) {
     struct stat st {};
     ASSERT_EQ(::stat(fresh.toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    qputenv("ORVANE_DDE_DIR", saved);
 }
 
 } // namespace

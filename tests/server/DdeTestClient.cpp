@@ -18,10 +18,6 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return WaitUntil(condition, timeoutMs);
 }
 
-void spinFor(int ms) {
-    waitUntil([] { return false; }, ms);
-}
-
 DdeTestClient::DdeTestClient() {
     if (DdeInitialize(&m_inst, &DdeTestClient::callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
         m_inst = 0;

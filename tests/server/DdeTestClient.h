@@ -71,7 +71,5 @@ private:
 
 // Runs the event loop until the condition holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kPushTimeoutMs);
-// Runs the event loop for a while, to show that something does not happen.
-void spinFor(int ms);
 
 } // namespace orvane::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DdeTestClient.h"
+#include "DuxlaneDdeServer.h"
 #include "DuxlaneServer.h"
 #include "SimNetwork.h"
 #include "SimServer.h"
@@ -37,4 +38,40 @@ TEST(InProcessServer, SecondServerInOneProcessIsRefused) {
     InProcessServer second;
     EXPECT_FALSE(second.start());
     EXPECT_FALSE(second.errorString().isEmpty());
+}
+
+TEST(InProcessServer, DroppedTopicEndsItsConversationsAndRefusesItsNextConnections) {
+    SimServer files;
+    orvane::server::ServerOptions options = InProcessServer::defaults();
+    options.openFiles << files.writeNetwork(SimServer::kSmallNetwork);
+    options.dropTopics.insert(QStringLiteral("PLC1"), 2);
+    InProcessServer server(options);
+    ASSERT_TRUE(server.start()) << server.errorString().toStdString();
+
+    DdeTestClient client;
+    const HCONV system = client.connect("UPCIDuxlane", "System");
+    const HCONV first = client.connectControl("plc1");
+    const HCONV second = client.connectControl("PLC1");
+    const HCONV other = client.connectControl("PLC2");
+    ASSERT_TRUE(system && first && second && other);
+    // Not armed before the drop: connections are taken as usual.
+    EXPECT_EQ(server.server().dde().refusedConnectsLeft("PLC1"), 0);
+
+    EXPECT_EQ(server.server().dde().dropTopics(), 2);
+    EXPECT_TRUE(
+        waitUntil([&] { return client.wasDisconnected(first) && client.wasDisconnected(second); }));
+    // The other control and the System topic are untouched; the dropped
+    // control is still on the network.
+    EXPECT_EQ(client.text(other, "Service: Motor.Speed"), "1500");
+    EXPECT_EQ(client.text(system, "Conversation Count"), "2");
+    EXPECT_EQ(client.text(system, "Topics"), "PLC1\tPLC2\tSYSTEM");
+
+    EXPECT_EQ(client.connectControl("PLC1"), 0u);
+    EXPECT_EQ(client.connectControl("PLC1"), 0u);
+    EXPECT_EQ(server.server().dde().refusedConnectsLeft("PLC1"), 0);
+    const HCONV back = client.connectControl("PLC1");
+    ASSERT_NE(back, 0u);
+    EXPECT_EQ(client.text(back, "Count"), "5");
+    EXPECT_EQ(client.text(system, "Conversation Count"), "3");
+    server.stop();
 }

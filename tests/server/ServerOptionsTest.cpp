@@ -18,11 +18,30 @@ using namespace orvane::server;
 TEST(ServerOptions, ArgumentsSetTimingsAndFaults) {
     ServerOptions o;
     QString error;
-    ASSERT_TRUE(o.parseArguments(
-        {"--open", "a.net", "--open", "b.net", "--reset-time", "250", "--reply-delay", "40",
-         "--silent-item", "Count", "--error-item", "Plant.Area.Name", "--fail-command",
-         "savevalues=1", "--dead-control", "PLC2", "--exit-after", "0", "--no-default-network"},
-        &error))
+    ASSERT_TRUE(o.parseArguments({"--open",
+                                  "a.net",
+                                  "--open",
+                                  "b.net",
+                                  "--reset-time",
+                                  "250",
+                                  "--reply-delay",
+                                  "40",
+                                  "--silent-item",
+                                  "Count",
+                                  "--error-item",
+                                  "Plant.Area.Name",
+                                  "--fail-command",
+                                  "savevalues=1",
+                                  "--dead-control",
+                                  "PLC2",
+                                  "--exit-after",
+                                  "0",
+                                  "--no-default-network",
+                                  "--drop-topic",
+                                  "plc1=3",
+                                  "--drop-topic",
+                                  "PLC2=0"},
+                                 &error))
         << error.toStdString();
     EXPECT_EQ(o.openFiles, QStringList({"a.net", "b.net"}));
     EXPECT_EQ(o.resetTimeMs, 250);
@@ -33,6 +52,7 @@ TEST(ServerOptions, ArgumentsSetTimingsAndFaults) {
     EXPECT_TRUE(o.isDeadControl("plc2"));
     EXPECT_EQ(o.exitAfterMs, 0);
     EXPECT_TRUE(o.noDefaultNetwork);
+    EXPECT_EQ(o.dropTopics, (QHash<QString, int>{{"PLC1", 3}, {"PLC2", 0}}));
 }
 
 TEST(ServerOptions, MalformedArgumentsAreRefusedWithAReason) {
@@ -42,6 +62,10 @@ TEST(ServerOptions, MalformedArgumentsAreRefusedWithAReason) {
                                {"--fail-command", "Reset"},
                                {"--fail-command", "Reset=300"},
                                {"--tick", "0"},
+                               {"--drop-topic", "PLC1"},
+                               {"--drop-topic", "=2"},
+                               {"--drop-topic", "PLC1=-1"},
+                               {"--drop-topic", "PLC1=many"},
                                {"--generate-network", "0", "x.net"},
                                {"--frobnicate"}};
     for (const QStringList& args : bad) {
@@ -60,6 +84,7 @@ TEST(ServerOptions, EnvironmentGivesTheSameSwitches) {
         {"DUXLANE_SILENT_COMMANDS", "Reset|SaveValues"},
         {"DUXLANE_FAIL_COMMANDS", "Shutdown=9|bad|Reset=1"},
         {"DUXLANE_RESET_TIME_MS", "not a number"},
+        {"DUXLANE_DROP_TOPICS", "PLC1=2|PLC2|x=y"},
     };
     for (const auto& [name, value] : vars) {
         qputenv(name, value);
@@ -75,6 +100,7 @@ TEST(ServerOptions, EnvironmentGivesTheSameSwitches) {
     EXPECT_EQ(o.failCommands.size(), 2);
     EXPECT_EQ(o.failCommands.value("SHUTDOWN"), 9);
     EXPECT_EQ(o.resetTimeMs, -1); // a malformed value is ignored
+    EXPECT_EQ(o.dropTopics, (QHash<QString, int>{{"PLC1", 2}}));
 }
 
 TEST(ValueStore, RemembersEachNetworkOnceAndFindsItsFolder) {

@@ -30,4 +30,13 @@ void PumpFor(int ms) {
     WaitUntil([] { return false; }, ms);
 }
 
+bool RunPostedCalls(int timeoutMs) {
+    // Posted events of one thread run in the order they were posted.
+    bool reached = false;
+    QObject marker;
+    QMetaObject::invokeMethod(
+        &marker, [&reached] { reached = true; }, Qt::QueuedConnection);
+    return WaitUntil([&reached] { return reached; }, timeoutMs);
+}
+
 } // namespace orvane::test

@@ -21,5 +21,9 @@ inline constexpr int kDefaultWaitMs = 10000;
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kDefaultWaitMs);
 void PumpFor(int ms);
+// Barrier for work queued to this thread: returns once every call and event
+// posted to it before this call has run (false if that took longer than the
+// time-out). Work that another thread has yet to post is not covered.
+bool RunPostedCalls(int timeoutMs = kDefaultWaitMs);
 
 } // namespace orvane::test

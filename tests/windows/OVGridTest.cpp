@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include "ScriptedDialogService.h"
 #include "WindowsTestSupport.h"
@@ -229,6 +231,27 @@ TEST_F(OfflineGrid, RowCommandsAndKeys) {
     m_grid.Paste();
     EXPECT_EQ(m_sheet->Count(), 2);
     EXPECT_TRUE(m_sheet->Modified());
+}
+
+TEST_F(OfflineGrid, OnlyACellTooNarrowForItsTextShowsItAsATip) {
+    const QString longText = QStringLiteral("drum level transmitter, calibrated 2026, ") +
+                             QStringLiteral("range -300 to +300 mm, compensated for pressure");
+    m_sheet->Add(QStringLiteral("Count"), longText, m_device);
+    m_sheet->Add(QStringLiteral("Count"), QStringLiteral("short"), m_device);
+    m_grid.SetSheet(m_sheet.get());
+    m_grid.show();
+    settle();
+    TOVStringGrid* view = m_grid.StringGrid();
+    auto tipOver = [view](int row) {
+        const QRect cell = view->visualRect(view->model()->index(row, gcDescription));
+        QHelpEvent help(QEvent::ToolTip, cell.center(),
+                        view->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    ASSERT_LT(view->columnWidth(gcDescription), view->fontMetrics().horizontalAdvance(longText));
+    EXPECT_EQ(tipOver(1), QString());
+    EXPECT_EQ(tipOver(0), longText);
 }
 
 TEST_F(OfflineGrid, ShowingAnotherSheetKeepsEachSheetsView) {
