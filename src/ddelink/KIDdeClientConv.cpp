@@ -258,10 +258,10 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QString& value) {
 }
 
 DWORD TKIDdeClientConv::Execute(const QString& command, const TDdeDataEvent& callback) {
-    return Execute(toWindows1252(command), callback);
+    return ExecuteBytes(toWindows1252(command), callback);
 }
 
-DWORD TKIDdeClientConv::Execute(const QByteArray& command, const TDdeDataEvent& callback) {
+DWORD TKIDdeClientConv::ExecuteBytes(const QByteArray& command, const TDdeDataEvent& callback) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
         return 0;

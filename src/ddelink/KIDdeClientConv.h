@@ -96,7 +96,7 @@ public:
     DWORD Execute(const QString& command, const TDdeDataEvent& callback);
     // The same with the text already in the server's code page (Windows-1252),
     // without a terminating zero: long command texts are not converted again.
-    DWORD Execute(const QByteArray& command, const TDdeDataEvent& callback);
+    DWORD ExecuteBytes(const QByteArray& command, const TDdeDataEvent& callback);
     // Starts a hot link (acknowledged advise) of the item; the callback gets
     // every advise value. Returns the advise key (the item's string handle),
     // or kNoAdviseKey (-1) without connection. started, when given, is called

@@ -401,8 +401,8 @@ double TKIDuxlaneControl::RunCommand(Command command, const QByteArray& executeT
     TKIDdeClientConv* conversation = Conversation();
     DWORD execute = 0;
     try {
-        execute = conversation->Execute(executeText,
-                                        TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
+        execute = conversation->ExecuteBytes(
+            executeText, TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
     } catch (...) {
         m_awaitingResult = nullptr;
         synchronizer->CompleteTransaction();
