@@ -13,12 +13,12 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTest>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include "ScriptedDialogService.h"
 #include "SimServer.h"
 #include "TestEnvironment.h"
+#include "Wait.h"
 #include "bound/KIBinding.h"
 #include "bound/KIForms.h"
 #include "bound/KISpinEdit.h"
@@ -66,16 +66,7 @@ const QString kIoLock = QString::fromLatin1(kIoLockText);
 constexpr int kWaitMs = 15000;
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
+    return test::WaitUntil(condition, timeoutMs);
 }
 
 class LocaleScope {
