@@ -5,15 +5,18 @@
 //
 // A download is a chain of commands, each an execute and a wait for its
 // result, so it cannot be faster than its round trips. The same run measures
-// one request round trip and one bare WriteProgramMemory of the same size, so
-// that the time per write of the download can be compared with both.
+// the DDE link's request round trip (the yardstick of the DDE benchmark,
+// shared with it), a request to the simulated control, and one bare
+// WriteProgramMemory of the same size, so that the time per write of the
+// download can be compared with each.
 //
 // Figures (last lines of the output):
 //   download.bytes_per_s                 1 MiB over the whole download
 //   download.write_us                    download time per write statement
 //   download.bare_write_us               median WriteProgramMemory alone
-//   download.request_roundtrip_us        median request round trip (Product ID)
-//   download.write_to_roundtrip_ratio    write_us / request_roundtrip_us
+//   download.control_request_us          median request to the control (Product ID)
+//   dde.request_roundtrip_us             median request round trip of the DDE link
+//   download.write_to_roundtrip_ratio    write_us / dde.request_roundtrip_us
 
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +31,7 @@
 #include <QTemporaryDir>
 
 #include "BenchServer.h"
+#include "DdeRoundTrip.h"
 #include "download/KIControlAppDownload.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
@@ -135,6 +139,11 @@ int main(int argc, char** argv) {
         return Fail("the control did not connect");
     }
 
+    // The link's yardstick first, while nothing else runs on it.
+    const double linkRoundTrip = bench::MeasureRequestRoundTripUs();
+    if (linkRoundTrip <= 0) {
+        return Fail("the request round trip could not be measured");
+    }
     std::vector<double> roundTrips;
     std::vector<double> bareWrites;
     double downloadMs = 0;
@@ -182,13 +191,14 @@ int main(int argc, char** argv) {
 
     const int writes = kImageBytes / kWriteBytes;
     const double writeUs = downloadMs * 1e3 / writes;
-    const double roundTrip = Median(roundTrips);
+    const double controlRequest = Median(roundTrips);
     std::printf("download: %d bytes in %d writes of %d bytes, %.1f ms\n", kImageBytes, writes,
                 kWriteBytes, downloadMs);
     std::printf("download.bytes_per_s: %.0f B/s\n", kImageBytes / (downloadMs / 1e3));
     std::printf("download.write_us: %.1f us\n", writeUs);
     std::printf("download.bare_write_us: %.1f us\n", Median(bareWrites));
-    std::printf("download.request_roundtrip_us: %.1f us\n", roundTrip);
-    std::printf("download.write_to_roundtrip_ratio: %.2f x\n", writeUs / roundTrip);
+    std::printf("download.control_request_us: %.1f us\n", controlRequest);
+    std::printf("dde.request_roundtrip_us: %.2f us\n", linkRoundTrip);
+    std::printf("download.write_to_roundtrip_ratio: %.2f x\n", writeUs / linkRoundTrip);
     return 0;
 }

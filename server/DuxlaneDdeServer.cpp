@@ -610,8 +610,6 @@ HDDEDATA DuxlaneDdeServer::onExecute(HCONV conv, HSZ, HDDEDATA data) {
                                       << control->topic() << "refused:" << why;
         return DDE_FNOTPROCESSED;
     }
-    qCDebug(lcServer).noquote() << "Command" << command.left(60) << "on" << control->topic()
-                                << "taken";
     return DDE_FACK;
 }
 

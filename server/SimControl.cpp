@@ -378,10 +378,15 @@ bool SimControl::execute(const QString& text, QString* why) {
             *why = QStringLiteral("WriteProgramMemory takes (address;byte TAB byte ...)");
             return false;
         }
+        // A download sends thousands of these: the bytes are read in place.
         QByteArray bytes;
         const QStringView data = args.mid(semi + 1);
         if (!data.isEmpty()) {
-            for (const QStringView part : data.split(QLatin1Char('\t'))) {
+            bytes.reserve(data.size() / 2 + 1);
+            qsizetype from = 0;
+            for (;;) {
+                const qsizetype tab = data.indexOf(QLatin1Char('\t'), from);
+                const QStringView part = data.mid(from, tab < 0 ? data.size() - from : tab - from);
                 std::uint32_t b = 0;
                 if (!parseU32(part, &b) || b > 255) {
                     *why = QStringLiteral("WriteProgramMemory: '%1' is not a byte from 0 to 255")
@@ -389,6 +394,10 @@ bool SimControl::execute(const QString& text, QString* why) {
                     return false;
                 }
                 bytes += static_cast<char>(b);
+                if (tab < 0) {
+                    break;
+                }
+                from = tab + 1;
             }
         }
         code = writeMemory(address, bytes);

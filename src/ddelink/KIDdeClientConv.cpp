@@ -258,12 +258,16 @@ void TKIDdeClientConv::PokeWait(const QString& item, const QString& value) {
 }
 
 DWORD TKIDdeClientConv::Execute(const QString& command, const TDdeDataEvent& callback) {
+    return ExecuteBytes(toWindows1252(command), callback);
+}
+
+DWORD TKIDdeClientConv::ExecuteBytes(const QByteArray& command, const TDdeDataEvent& callback) {
     TKIDdeMgr* manager = ManagerForTransaction();
     if (manager == nullptr) {
         return 0;
     }
-    const DWORD transaction = StartTransaction(manager, ZeroTerminated(toWindows1252(command)),
-                                               true, 0, CF_TEXT, XTYP_EXECUTE, false);
+    const DWORD transaction =
+        StartTransaction(manager, ZeroTerminated(command), true, 0, CF_TEXT, XTYP_EXECUTE, false);
     m_pending.Add(transaction, callback);
     return transaction;
 }

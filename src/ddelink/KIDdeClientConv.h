@@ -94,6 +94,9 @@ public:
     // when the server took the command, or the server's refusal.
     // Returns the transaction id (0 without connection).
     DWORD Execute(const QString& command, const TDdeDataEvent& callback);
+    // The same with the text already in the server's code page (Windows-1252),
+    // without a terminating zero: long command texts are not converted again.
+    DWORD ExecuteBytes(const QByteArray& command, const TDdeDataEvent& callback);
     // Starts a hot link (acknowledged advise) of the item; the callback gets
     // every advise value. Returns the advise key (the item's string handle),
     // or kNoAdviseKey (-1) without connection. started, when given, is called

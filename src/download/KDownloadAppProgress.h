@@ -1,8 +1,10 @@
 #pragma once
 
 // TKProgressDialog: the modal "Download" dialog that runs an application
-// script's statements as commands on a control, one statement per posted
-// step message, so that it repaints and takes Cancel between commands.
+// script's statements as commands on a control, driven by posted step
+// messages: one statement per message, or a quick run of them while the
+// control answers fast (kStepBatchMs). Every command waits with the event
+// loop running, so the dialog repaints and takes Cancel between commands.
 //
 // - product: the control's Product ID is compared with the script's (exact
 //   text, letter case included); a mismatch asks Ignore or Cancel.
@@ -58,6 +60,8 @@ public:
     // Pause between two polls of a control that is erasing, so that the
     // server is not flooded with requests (one blink is about a second).
     static constexpr int kWaitPollIntervalMs = 10;
+    // Longest run of statements within one step message.
+    static constexpr int kStepBatchMs = 20;
 
     enum class Outcome {
         Running,         // still stepping (or halted after a failure)

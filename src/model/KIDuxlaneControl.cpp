@@ -1,6 +1,9 @@
 #include "model/KIDuxlaneControl.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include <QThread>
 
@@ -19,6 +22,36 @@ namespace orvane {
 namespace {
 
 const QString kActiveText = QStringLiteral("Active.");
+
+constexpr qsizetype kWriteProgramMemoryCommandLength =
+    qsizetype(std::char_traits<char>::length(duxlane::kWriteProgramMemoryCommand));
+constexpr qsizetype kMaxAddressDigits = 10; // an unsigned 32-bit number
+constexpr qsizetype kMaxByteFieldChars = 4; // a separator and up to three digits
+constexpr qsizetype kLoggedCommandChars = 60;
+
+// Every byte value in decimal without leading zeros, worked out once.
+struct ByteDigits {
+    char text[3];
+    std::uint8_t length;
+};
+struct ByteDigitsTable {
+    ByteDigits entries[256];
+};
+constexpr ByteDigitsTable MakeByteDigits() {
+    ByteDigitsTable table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        ByteDigits& digits = table.entries[value];
+        if (value >= 100) {
+            digits.text[digits.length++] = char('0' + value / 100);
+        }
+        if (value >= 10) {
+            digits.text[digits.length++] = char('0' + value / 10 % 10);
+        }
+        digits.text[digits.length++] = char('0' + value % 10);
+    }
+    return table;
+}
+constexpr ByteDigitsTable kByteDigits = MakeByteDigits();
 
 // What each command sends, waits for and shows.
 struct CommandInfo {
@@ -234,16 +267,29 @@ QString TKIDuxlaneControl::BeginProgrammingModeText(std::uint32_t address, std::
 
 QString TKIDuxlaneControl::WriteProgramMemoryText(std::uint32_t address, const std::uint8_t* bytes,
                                                   int count) {
-    QString text = QString::fromLatin1(duxlane::kWriteProgramMemoryCommand) +
-                   QLatin1Char(duxlane::kArgumentsOpen) + QString::number(address) +
-                   QLatin1Char(duxlane::kArgumentSeparator);
+    return QString::fromLatin1(WriteProgramMemoryCommand(address, bytes, count));
+}
+
+QByteArray TKIDuxlaneControl::WriteProgramMemoryCommand(std::uint32_t address,
+                                                        const std::uint8_t* bytes, int count) {
+    count = bytes != nullptr ? std::max(0, count) : 0;
+    QByteArray text(kWriteProgramMemoryCommandLength + 1 + kMaxAddressDigits + 1 +
+                        qsizetype(count) * kMaxByteFieldChars + 1,
+                    Qt::Uninitialized);
+    char* out = text.data();
+    out = std::copy_n(duxlane::kWriteProgramMemoryCommand, kWriteProgramMemoryCommandLength, out);
+    *out++ = duxlane::kArgumentsOpen;
+    out = std::to_chars(out, out + kMaxAddressDigits, address).ptr;
+    *out++ = duxlane::kArgumentSeparator;
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
-            text += QLatin1Char(duxlane::kByteSeparator);
+            *out++ = duxlane::kByteSeparator;
         }
-        text += QString::number(bytes[i]);
+        const ByteDigits& digits = kByteDigits.entries[bytes[i]];
+        out = std::copy_n(digits.text, digits.length, out);
     }
-    text += QLatin1Char(duxlane::kArgumentsClose);
+    *out++ = duxlane::kArgumentsClose;
+    text.truncate(out - text.constData());
     return text;
 }
 
@@ -334,7 +380,7 @@ void TKIDuxlaneControl::CheckResult(Command command, double result, const QStrin
 // ---------------------------------------------------------------------------
 // Running a command
 
-double TKIDuxlaneControl::RunCommand(Command command, const QString& executeText) {
+double TKIDuxlaneControl::RunCommand(Command command, const QByteArray& executeText) {
     const CommandInfo& info = Info(command);
     CheckConnected();
     // Held for the wait: a confirmation may replace the member meanwhile.
@@ -349,12 +395,14 @@ double TKIDuxlaneControl::RunCommand(Command command, const QString& executeText
     if (info.statusText) {
         SetStatusText(QString::fromLatin1(info.statusText));
     }
-    qCDebug(lcModel) << "Command" << executeText << "on" << Identifier();
+    // A write's text runs to kilobytes: its head says enough.
+    qCDebug(lcModel) << "Command" << executeText.left(kLoggedCommandChars) << "of"
+                     << executeText.size() << "bytes on" << Identifier();
     TKIDdeClientConv* conversation = Conversation();
     DWORD execute = 0;
     try {
-        execute = conversation->Execute(executeText,
-                                        TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
+        execute = conversation->ExecuteBytes(
+            executeText, TDdeDataEvent(this, &TKIDuxlaneControl::CommandAnswered));
     } catch (...) {
         m_awaitingResult = nullptr;
         synchronizer->CompleteTransaction();
@@ -368,14 +416,16 @@ double TKIDuxlaneControl::RunCommand(Command command, const QString& executeText
     if (m_commandRefusal) {
         const std::unique_ptr<EDdeError> refusal = std::move(m_commandRefusal);
         StopResultLink();
-        qCWarning(lcModel) << Identifier() << "refused" << executeText << ":" << refusal->what();
+        qCWarning(lcModel) << Identifier() << "refused" << executeText.left(kLoggedCommandChars)
+                           << ":" << refusal->what();
         throw Exception(QStringLiteral("TKIDuxlaneControl.%1: %2")
                             .arg(QLatin1String(info.operation), refusal->message()));
     }
     if (!answered) {
         synchronizer->CompleteTransaction();
         StopResultLink();
-        qCWarning(lcModel) << Identifier() << "did not answer" << executeText;
+        qCWarning(lcModel) << Identifier() << "did not answer"
+                           << executeText.left(kLoggedCommandChars);
         showError(NotRespondingText(command));
         throw Exception(QStringLiteral("TKIDuxlaneControl.%1: The control did not report a result.")
                             .arg(QLatin1String(info.operation)));
@@ -471,7 +521,7 @@ void TKIDuxlaneControl::Reset() {
     DisconnectItems();
     QThread::msleep(static_cast<unsigned long>(std::max(0, timing().resetPauseMs)));
     try {
-        RunCommand(Command::Reset, QString::fromLatin1(duxlane::kResetCommand));
+        RunCommand(Command::Reset, QByteArray(duxlane::kResetCommand));
     } catch (...) {
         // The control goes on running: its items must get their links back.
         ReconnectItems();
@@ -554,30 +604,28 @@ void TKIDuxlaneControl::FinishReset() {
 }
 
 void TKIDuxlaneControl::Shutdown() {
-    RunCommand(Command::Shutdown, QString::fromLatin1(duxlane::kShutdownCommand));
+    RunCommand(Command::Shutdown, QByteArray(duxlane::kShutdownCommand));
     SetStatusText(QStringLiteral("Control is in configure mode."));
 }
 
 void TKIDuxlaneControl::SaveValues() {
-    RunCommand(Command::SaveValues, QString::fromLatin1(duxlane::kSaveValuesCommand));
+    RunCommand(Command::SaveValues, QByteArray(duxlane::kSaveValuesCommand));
     SetStatusText(kActiveText);
 }
 
 void TKIDuxlaneControl::BeginProgrammingMode(std::uint32_t address, std::uint32_t length) {
     m_commandState = kCommandStateProgramming;
-    RunCommand(Command::BeginProgrammingMode, BeginProgrammingModeText(address, length));
+    RunCommand(Command::BeginProgrammingMode, BeginProgrammingModeText(address, length).toLatin1());
 }
 
 void TKIDuxlaneControl::EndProgrammingMode() {
-    RunCommand(Command::EndProgrammingMode,
-               QString::fromLatin1(duxlane::kEndProgrammingModeCommand));
+    RunCommand(Command::EndProgrammingMode, QByteArray(duxlane::kEndProgrammingModeCommand));
     m_commandState = kCommandStateReady;
 }
 
 void TKIDuxlaneControl::WriteProgramMemory(std::uint32_t address, const std::uint8_t* bytes,
                                            int count) {
-    RunCommand(Command::WriteProgramMemory,
-               WriteProgramMemoryText(address, bytes, bytes ? std::max(0, count) : 0));
+    RunCommand(Command::WriteProgramMemory, WriteProgramMemoryCommand(address, bytes, count));
 }
 
 void TKIDuxlaneControl::WriteProgramMemory(std::uint32_t address, const QByteArray& bytes) {

@@ -159,6 +159,10 @@ public:
     static QString BeginProgrammingModeText(std::uint32_t address, std::uint32_t length);
     static QString WriteProgramMemoryText(std::uint32_t address, const std::uint8_t* bytes,
                                           int count);
+    // The same text as it is sent (ASCII): a download sends thousands of
+    // these, so they are written straight into bytes.
+    static QByteArray WriteProgramMemoryCommand(std::uint32_t address, const std::uint8_t* bytes,
+                                                int count);
     // The text of a WriteProgramMemory result code; empty for unknown codes.
     static QString WriteProgramMemoryCodeText(int code);
     static QString ResultItemName(Command command);
@@ -180,7 +184,7 @@ private:
     void CheckConnected() const;
     QString RequestItem(const char* item, const QString& failureText);
     // Execute, wait, judge: returns the result as a number or raises.
-    double RunCommand(Command command, const QString& executeText);
+    double RunCommand(Command command, const QByteArray& executeText);
     // Starts the result link and waits on the started synchronizer; false
     // when the wait timed out.
     bool AwaitResult(const QString& resultItem, Synchronizer& synchronizer);

@@ -1,5 +1,5 @@
 #include "model/ModelLog.h"
 
 namespace orvane {
-Q_LOGGING_CATEGORY(lcModel, "orvane.model")
+Q_LOGGING_CATEGORY(lcModel, "orvane.model", QtInfoMsg)
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Logging category of the control network model and its containers.
-// Switch with QT_LOGGING_RULES="orvane.model.debug=true".
+// Logging category of the control network model and its containers. Its
+// debug lines (one per command and request) are off unless switched on with
+// QT_LOGGING_RULES="orvane.model.debug=true".
 
 #include <QLoggingCategory>
 

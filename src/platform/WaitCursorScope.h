@@ -6,6 +6,7 @@
 //
 // Thread: main thread only; does nothing without a QGuiApplication.
 
+#include <QCursor>
 #include <QGuiApplication>
 
 namespace orvane {

@@ -8,8 +8,8 @@
 
 #include "inspector/VariableName.h"
 #include "model/KIDuxlaneControl.h"
+#include "platform/WaitCursorScope.h"
 #include "windows/VariableDrag.h"
-#include "windows/WaitCursor.h"
 #include "windows/WindowsLog.h"
 
 namespace orvane {
@@ -462,7 +462,7 @@ void TDuxlaneTreeView::CopySelection() {
     if (!m_clipboard) {
         return;
     }
-    TWaitCursor wait;
+    TWaitCursorScope wait;
     m_clipboard->Clear();
     const int node = SelectedNode();
     if (node < 0) {

@@ -14,6 +14,7 @@
 #include "model/KIDevice.h"
 #include "platform/DialogService.h"
 #include "platform/Exception.h"
+#include "platform/WaitCursorScope.h"
 #include "windows/InspectorForm.h"
 #include "windows/WindowsLog.h"
 
@@ -26,15 +27,6 @@ const QString kConfigurePrefix = QStringLiteral("Configure: ");
 const QString kInspectorFilter =
     QStringLiteral("Inspector files (*.ovi)|*.ovi|All Files (*.*)|*.*");
 constexpr int kMaxPrecision = 15;
-
-// The hourglass for a scope, restored whatever leaves it.
-class TWaitCursor {
-public:
-    TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 class TEnableWindowsScope {
 public:
@@ -229,7 +221,7 @@ TInspectorForm* TInspectorManager::OpenInspectorFile(const QString& path) {
 }
 
 TInspectorForm* TInspectorManager::NewQuickInspector(THeaderWalk& headers) {
-    TWaitCursor wait;
+    TWaitCursorScope wait;
     TInspectorForm* form = NewInspector();
     try {
         bool first = true;

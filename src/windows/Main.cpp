@@ -152,9 +152,6 @@ TMainForm::~TMainForm() {
     if (MainWindowServices() == this) {
         SetMainWindowServices(nullptr);
     }
-    if (m_hourglass) {
-        QGuiApplication::restoreOverrideCursor();
-    }
 }
 
 TExplorerForm* TMainForm::Explorer() const {
@@ -447,8 +444,7 @@ void TMainForm::FirstActivation() {
     }
     m_firstActivation = false;
     if (!m_hourglass) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        m_hourglass = true;
+        m_hourglass.emplace();
     }
     bool started = false;
     try {
@@ -459,10 +455,7 @@ void TMainForm::FirstActivation() {
     }
     if (!started && !m_connected && !m_ended) {
         // The user has been told why the server could not be started.
-        if (m_hourglass) {
-            QGuiApplication::restoreOverrideCursor();
-            m_hourglass = false;
-        }
+        m_hourglass.reset();
         endProgram();
     }
 }
@@ -472,10 +465,7 @@ void TMainForm::ServerConnected(TServer* server) {
         return;
     }
     // 1.
-    if (m_hourglass) {
-        QGuiApplication::restoreOverrideCursor();
-        m_hourglass = false;
-    }
+    m_hourglass.reset();
     // 2. A server that never answered has said so already; controls that
     // were all given up leave nothing to work with either.
     if (!m_server->ServerAnswered()) {
@@ -559,12 +549,10 @@ std::vector<TOrvaneMDIForm*> TMainForm::Inspectors() const {
 }
 
 void TMainForm::EnableWindows(bool enable) {
-    if (enable && m_hourglass) {
-        QGuiApplication::restoreOverrideCursor();
-        m_hourglass = false;
-    } else if (!enable && !m_hourglass) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        m_hourglass = true;
+    if (enable) {
+        m_hourglass.reset();
+    } else if (!m_hourglass) {
+        m_hourglass.emplace();
     }
     setEnabled(enable);
     if (m_explorer) {

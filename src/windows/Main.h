@@ -22,11 +22,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
 
+#include "platform/WaitCursorScope.h"
 #include "windows/OrvaneMDIForm.h"
 
 class QAction;
@@ -213,7 +215,8 @@ private:
     bool m_connected = false;
     bool m_ended = false;
     bool m_closing = false;
-    bool m_hourglass = false;
+    // Held while the program connects or the windows are switched off.
+    std::optional<TWaitCursorScope> m_hourglass;
     int m_editFlags = 0;
 };
 

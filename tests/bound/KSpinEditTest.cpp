@@ -9,7 +9,9 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTest>
+#include <QTimer>
 
+#include "Wait.h"
 #include "bound/KITimerEdit.h"
 #include "bound/KMultiFieldSpinEdit.h"
 #include "platform/Component.h"
@@ -127,25 +129,38 @@ TEST(SpinEdit, EscapeGivesTheTextBeforeTypingBack) {
 }
 
 TEST(SpinEdit, HeldButtonStepsAtOnceThenRepeats) {
-    const TKSpinEdit::TimingScope fast({.repeatIntervalMs = 50});
+    constexpr int kIntervalMs = 40;
+    const TKSpinEdit::TimingScope fast({.repeatIntervalMs = kIntervalMs});
     TKSpinEdit edit;
     edit.show();
     Counter changes;
     edit.SetOnChangeValue(changes.handler());
     edit.SetSpinValue(1000);
     QWidget* button = edit.StepButton(ssCoarseDown);
+    QElapsedTimer held;
+    held.start();
     QTest::mousePress(button, Qt::LeftButton);
     EXPECT_EQ(changes.count, 1);
     EXPECT_DOUBLE_EQ(edit.SpinValue(), 900);
     EXPECT_TRUE(edit.IsRepeating());
-    QTest::qWait(230);
+    // Three repeats, however slowly the machine delivers them.
+    ASSERT_TRUE(test::WaitUntil([&] { return changes.count >= 4; }));
+    // The repeats are paced by the interval, never faster (a load only slows them).
+    EXPECT_GE(held.elapsed(), (changes.count - 1) * kIntervalMs * 9 / 10);
     QTest::mouseRelease(button, Qt::LeftButton);
     EXPECT_FALSE(edit.IsRepeating());
-    const int held = changes.count;
-    EXPECT_GE(held, 2);
-    EXPECT_LE(held, 6);
-    QTest::qWait(120);
-    EXPECT_EQ(changes.count, held) << "no step after the release";
+    const int steps = changes.count;
+    double expected = 1000;
+    for (int i = 0; i < steps; ++i) {
+        expected -= expected * 0.1;
+    }
+    EXPECT_NEAR(edit.SpinValue(), expected, 1e-6) << "one 10 % step per change";
+    // Timers of one thread fire in the order they fall due: once a shot due two
+    // intervals after the release has run, any repeat left over would have too.
+    bool after = false;
+    QTimer::singleShot(2 * kIntervalMs, Qt::PreciseTimer, [&after] { after = true; });
+    ASSERT_TRUE(test::WaitUntil([&after] { return after; }));
+    EXPECT_EQ(changes.count, steps) << "no step after the release";
 }
 
 TEST(MultiFieldSpinEdit, FieldIndexOutOfBoundsRaises) {

@@ -15,10 +15,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include "SimServer.h"
 #include "TestEnvironment.h"
+#include "Wait.h"
 #include "platform/Registry.h"
 #include "platform/WindowClass.h"
 
@@ -476,7 +476,8 @@ TEST_F(CliProcessTest, StoppedServerGivesStatusThreeWithinTheTimeOut) {
     CliResult stopped = RunCli(Args({"read", "PLC1", "Count", "--server-timeout", "2"}));
     ::kill(static_cast<pid_t>(m_sim.pid()), SIGCONT);
     EXPECT_STATUS(stopped, 3);
-    EXPECT_LT(stopped.elapsedMs, 2000 + 4000);
+    // Starting the tool plus the bound, with room for a loaded machine.
+    EXPECT_LT(stopped.elapsedMs, 2000 + 8000);
     EXPECT_TRUE(stopped.err.contains("did not answer within"));
 }
 
@@ -529,11 +530,8 @@ TEST(CliStartedServerTest, ServerStartedByTheToolIsClosedAtTheEnd) {
               << dir.filePath("w.csv")}) {
         CliResult result = RunCli(arguments);
         EXPECT_STATUS(result, 0);
-        QElapsedTimer clock;
-        clock.start();
-        while (serverWindow() != 0 && clock.elapsed() < 15000) {
-            QThread::msleep(50);
-        }
+        // The tool asks the server to close; it ends on its own time.
+        WaitUntil([&] { return serverWindow() == 0; }, 15000);
         const HWND left = serverWindow();
         EXPECT_EQ(left, 0u) << arguments.first().toStdString() << " left the server running";
         if (left != 0) {

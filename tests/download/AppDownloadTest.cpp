@@ -1,7 +1,7 @@
 // The application download against the simulated server: what reaches the
 // control and in which order, the product check, the I/O-lock question,
 // script errors, Cancel while the control erases, a script without an end
-// statement and a failing write.
+// statement, a failing write, and long runs of fast writes.
 
 #include "download/KIControlAppDownload.h"
 
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -43,6 +44,13 @@ control "SLOW"
     program-block 4096 256
     item "Count" tunable int16 min -100 max 100 value 5
 end
+
+control "BIG"
+    product-id "DX100-TEST"
+    erase-time 0
+    program-block 4096 16384
+    item "Count" tunable int16 min -100 max 100 value 5
+end
 )";
 
 const QByteArray kSixteen = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
@@ -57,6 +65,22 @@ QByteArray Script(const QByteArray& product, bool withEnd = true,
         text += "end\r\n";
     }
     return text;
+}
+
+QByteArray Hex8(std::uint32_t value) {
+    return QByteArray::number(value, 16).rightJustified(8, '0').toUpper();
+}
+
+// Many small writes that a local control takes faster than the dialog repaints.
+QByteArray LongScript(int writes) {
+    constexpr std::uint32_t kStart = 4096;
+    QByteArray text = "product DX100-TEST\r\nbegin " + Hex8(kStart) + ' ' +
+                      Hex8(static_cast<std::uint32_t>(writes) * 16) + "\r\n";
+    for (int i = 0; i < writes; ++i) {
+        text += "write " + Hex8(kStart + static_cast<std::uint32_t>(i) * 16) + " 16 " + kSixteen +
+                "\r\n";
+    }
+    return text + "end\r\n";
 }
 
 std::uint32_t Crc32(const QByteArray& bytes) {
@@ -85,7 +109,7 @@ QString Mismatch(const QString& control, const QString& script) {
 class AppDownloadTest : public ControlFixture {
 protected:
     void SetUp() override {
-        StartServer(kNetwork);
+        StartServer(kNetwork, ServerArguments());
         m_bar.AddPanel();
         m_driver.StatusPanel()->SetStatusBar(&m_bar);
     }
@@ -110,6 +134,8 @@ protected:
         MarkTraffic();
         return m_driver.Download(file);
     }
+
+    virtual QStringList ServerArguments() const { return {}; }
 
     static void PressCancel(TKProgressDialog& dialog) {
         dialog.findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
@@ -273,6 +299,56 @@ TEST_F(AppDownloadTest, FailingWriteShowsItsErrorAndHaltsUntilCancel) {
     const QStringList traffic = Traffic();
     EXPECT_EQ(traffic.count("execute WriteProgramMemory on PLC1"), 2);
     EXPECT_FALSE(traffic.contains("execute EndProgrammingMode on PLC1"));
+}
+
+// A control that answers its commands at once, as a fast link does.
+class FastControlDownloadTest : public AppDownloadTest {
+protected:
+    QStringList ServerArguments() const override {
+        return {QStringLiteral("--command-latency"), QStringLiteral("0")};
+    }
+};
+
+TEST_F(FastControlDownloadTest, RunsOfFastWritesShowTheirFinalFiguresAndStopAtCancel) {
+    constexpr int kWrites = 256;
+    TKIDuxlaneControl* big = Connect("BIG");
+    // The whole image: the dialog's own figures when it closes by itself.
+    m_dialogs.answerMessage(mrYes, kLockQuestion);
+    QString bytesAtClose;
+    QString bytesOfAtClose;
+    bool watching = false;
+    ASSERT_TRUE(Download(big, LongScript(kWrites), [&](TKProgressDialog& dialog) {
+        if (!watching) {
+            watching = true;
+            QObject::connect(&dialog, &QDialog::finished, [&] {
+                bytesAtClose = dialog.BytesText();
+                bytesOfAtClose = dialog.findChild<QLabel*>(QStringLiteral("BytesOf"))->text();
+            });
+        }
+    }));
+    EXPECT_EQ(m_driver.GetOutcome(), Outcome::Completed);
+    EXPECT_EQ(bytesAtClose, QString::number(kWrites * 16));
+    EXPECT_EQ(bytesOfAtClose, QStringLiteral("of %1").arg(kWrites * 16));
+    EXPECT_EQ(m_driver.ProgressPosition(), m_driver.ProgressMaximum());
+
+    // Cancel amid the writes: the write under way finishes, no other follows.
+    m_dialogs.answerMessage(mrYes, kLockQuestion);
+    std::int64_t bytesAtCancel = -1;
+    ASSERT_TRUE(Download(big, LongScript(kWrites), [&](TKProgressDialog& dialog) {
+        if (bytesAtCancel < 0 && dialog.BytesDownloaded() >= 64) {
+            bytesAtCancel = dialog.BytesDownloaded();
+            PressCancel(dialog);
+        }
+    }));
+    ASSERT_GE(bytesAtCancel, 64) << "the download ended before the watcher saw it";
+    EXPECT_EQ(m_driver.GetOutcome(), Outcome::Cancelled);
+    EXPECT_TRUE(m_driver.InProgrammingMode());
+    EXPECT_LE(m_driver.BytesDownloaded(), bytesAtCancel + 16);
+    EXPECT_LT(m_driver.BytesDownloaded(), kWrites * 16);
+    EXPECT_EQ(big->ProductID(), QStringLiteral("DX100-TEST")); // barrier
+    const QStringList traffic = Traffic();
+    EXPECT_EQ(traffic.count("execute WriteProgramMemory on BIG"), m_driver.BytesDownloaded() / 16);
+    EXPECT_FALSE(traffic.contains("execute EndProgrammingMode on BIG"));
 }
 
 } // namespace

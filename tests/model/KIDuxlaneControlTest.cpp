@@ -83,6 +83,23 @@ TEST(ControlCommandTexts, WriteProgramMemorySeparatesBytesByOneTab) {
               QStringLiteral("BeginProgrammingMode(65536;4294967295)"));
 }
 
+TEST(ControlCommandTexts, WriteProgramMemoryWritesEveryByteValueInPlainDecimal) {
+    // Every byte value once, after the highest address: the longest text.
+    std::uint8_t bytes[256];
+    QByteArray expected = "WriteProgramMemory(4294967295;";
+    for (int value = 0; value < 256; ++value) {
+        bytes[value] = static_cast<std::uint8_t>(value);
+        expected += (value > 0 ? "\t" : "") + QByteArray::number(value);
+    }
+    expected += ')';
+    EXPECT_EQ(TKIDuxlaneControl::WriteProgramMemoryCommand(4294967295u, bytes, 256), expected);
+    // No bytes to send, whatever count says.
+    EXPECT_EQ(TKIDuxlaneControl::WriteProgramMemoryCommand(7, nullptr, 5),
+              QByteArray("WriteProgramMemory(7;)"));
+    EXPECT_EQ(TKIDuxlaneControl::WriteProgramMemoryCommand(7, bytes, -1),
+              QByteArray("WriteProgramMemory(7;)"));
+}
+
 TEST(ControlCommandTexts, WriteProgramMemoryFailureNamesTheResultCode) {
     const QString prefix = QStringLiteral(
         "TKIDuxlaneControl.WriteProgrammingMemory: WriteProgrammingMemory Failed.\rResult Code: ");

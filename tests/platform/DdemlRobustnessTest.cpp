@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 namespace orvane::test {
@@ -66,7 +67,7 @@ std::string hello(const char* service, const char* topic) {
 }
 
 // Reads one frame (blocking up to timeoutMs); false at end of stream or time-out.
-bool readFrame(int fd, std::string& buffer, Frame& frame, int timeoutMs = 2000) {
+bool readFrame(int fd, std::string& buffer, Frame& frame, int timeoutMs = kDefaultWaitMs) {
     for (;;) {
         std::size_t used = 0;
         if (dde::decodeFrame(reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size(),
@@ -93,7 +94,7 @@ bool readFrame(int fd, std::string& buffer, Frame& frame, int timeoutMs = 2000) 
 }
 
 // True when the peer has closed the connection (within timeoutMs).
-bool peerClosed(int fd, int timeoutMs = 2000) {
+bool peerClosed(int fd, int timeoutMs = kDefaultWaitMs) {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, timeoutMs) <= 0) {
         return false;
@@ -167,9 +168,10 @@ TEST_F(DdemlRobustness, GarbageBeforeTheGreetingIsDroppedSilently) {
     const int fd = rawConnect(socketPath(kService));
     ASSERT_GE(fd, 0);
     writeBytes(fd, std::string("GET / HTTP/1.0\r\n\r\n"));
+    // The server drops such a connection in the same step that closes it, so
+    // any callback it made has run once the close is seen.
     EXPECT_TRUE(waitFor([&] { return peerClosed(fd, 0); }));
     ::close(fd);
-    spin(20);
     EXPECT_TRUE(serverEvents(XTYP_CONNECT).empty());
     EXPECT_TRUE(serverEvents(XTYP_DISCONNECT).empty());
     EXPECT_NE(connect(), 0u);
@@ -177,19 +179,27 @@ TEST_F(DdemlRobustness, GarbageBeforeTheGreetingIsDroppedSilently) {
 
 TEST_F(DdemlRobustness, ClientsThatNeverGreetCannotPileUp) {
     std::vector<int> silent;
+    // The server accepts them in the order they came (the backlog is far
+    // larger than this), whether it wakes for each or once for all.
     for (std::size_t i = 0; i < dde::kMaxPendingGreetings + 3; ++i) {
         silent.push_back(rawConnect(socketPath(kService)));
         ASSERT_GE(silent.back(), 0);
-        spin(1); // let the server accept it
     }
     // The oldest were dropped, the newest still wait, and real clients get in.
     EXPECT_TRUE(waitFor([&] { return peerClosed(silent.front(), 0); }));
     EXPECT_FALSE(peerClosed(silent.back(), 0));
     EXPECT_NE(connect(), 0u);
+    // Each end is seen closed only after the server handled it, callbacks
+    // included.
+    for (const int fd : silent) {
+        ::shutdown(fd, SHUT_WR);
+    }
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+        EXPECT_TRUE(waitFor([&] { return peerClosed(silent[i], 0); })) << i;
+    }
     for (const int fd : silent) {
         ::close(fd);
     }
-    spin(20);
     EXPECT_TRUE(serverEvents(XTYP_DISCONNECT).empty());
 }
 
@@ -238,6 +248,7 @@ private:
 TEST_F(DdemlRobustness, SynchronousTransactionTimesOutAgainstASilentServer) {
     RawServer silent("Silent");
     std::atomic<bool> release{false};
+    std::atomic<bool> lateSent{false};
     std::atomic<int> received{0};
     silent.serve([&](int fd) {
         std::string buffer;
@@ -253,7 +264,22 @@ TEST_F(DdemlRobustness, SynchronousTransactionTimesOutAgainstASilentServer) {
         late.transaction = frame.transaction;
         const std::string bytes = encode(late);
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        peerClosed(fd, 500);
+        lateSent = true;
+        // Then answer the client's next request, which arrives behind the late
+        // answer, so that the client knows it has handled that one.
+        Frame next;
+        if (readFrame(fd, buffer, next)) {
+            Frame reply;
+            reply.kind = FrameKind::Reply;
+            reply.transaction = next.transaction;
+            reply.format = CF_TEXT;
+            const std::string done = text("done");
+            reply.data = reinterpret_cast<const std::uint8_t*>(done.data());
+            reply.dataSize = std::uint32_t(done.size());
+            const std::string answer = encode(reply);
+            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        }
+        peerClosed(fd);
     });
     const HSZ service = clientHsz("Silent");
     const HSZ topic = clientHsz("System");
@@ -265,9 +291,16 @@ TEST_F(DdemlRobustness, SynchronousTransactionTimesOutAgainstASilentServer) {
                                    conv, clientHsz("Item"), CF_TEXT, XTYP_POKE, 200, &result),
               0u);
     EXPECT_EQ(DdeGetLastError(client), DMLERR_POKEACKTIMEOUT);
-    EXPECT_EQ(received, 1);
+    // The poke did go out; a starved server thread may read it only now.
+    EXPECT_TRUE(waitFor([&] { return received == 1; }, kDefaultWaitMs));
     release = true;
-    spin(100);
+    ASSERT_TRUE(waitFor([&] { return lateSent.load(); }, kDefaultWaitMs));
+    const HDDEDATA after = DdeClientTransaction(nullptr, 0, conv, clientHsz("Item"), CF_TEXT,
+                                                XTYP_REQUEST, kDefaultWaitMs, nullptr);
+    ASSERT_NE(after, 0u) << "the late answer was taken for the next request's";
+    EXPECT_EQ(dataBytes(after), text("done"));
+    DdeFreeDataHandle(after);
+    EXPECT_EQ(received, 1);
     EXPECT_TRUE(clientEvents(XTYP_XACT_COMPLETE).empty());
     EXPECT_TRUE(DdeDisconnect(conv));
 }
@@ -318,7 +351,13 @@ TEST_F(DdemlRobustness, ConnectFailsOnABadOrMissingAnswer) {
                 peerClosed(fd, 1000);
             },
             false);
+        // A wait long enough that only the unasked frame can end the connect,
+        // however late the partner's thread gets to answer.
+        dde::ThreadContext::setConnectTimeoutForTesting(kDefaultWaitMs);
+        QElapsedTimer clock;
+        clock.start();
         EXPECT_EQ(DdeConnect(client, clientHsz("Chatty"), clientHsz("System"), nullptr), 0u);
+        EXPECT_LT(clock.elapsed(), kDefaultWaitMs) << "ended by the time-out, not the answer";
     }
 }
 

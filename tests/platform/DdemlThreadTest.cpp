@@ -92,7 +92,15 @@ TEST_F(DdemlThread, ServerOnAnotherThreadAnswersEveryKindOfTransaction) {
     ASSERT_TRUE(waitFor([&] { return clientEvents(XTYP_XACT_COMPLETE).size() == 1; }));
     thread.posts = 100;
     ASSERT_TRUE(waitFor([&] { return thread.posts == 0 && !clientEvents(XTYP_ADVDATA).empty(); }));
-    spin(30);
+    // Every update the server still owes arrives before the answer to a later
+    // request. An acknowledgement sent while the first answer is awaited may
+    // free one last held-back update, which the second answer follows.
+    for (int i = 0; i < 2; ++i) {
+        const HDDEDATA barrier = DdeClientTransaction(nullptr, 0, conv, clientHsz("Value"), CF_TEXT,
+                                                      XTYP_REQUEST, 5000, nullptr);
+        ASSERT_NE(barrier, 0u);
+        DdeFreeDataHandle(barrier);
+    }
     const auto updates = clientEvents(XTYP_ADVDATA);
     EXPECT_GE(updates.size(), 1u);
     EXPECT_LE(updates.size(), 100u);

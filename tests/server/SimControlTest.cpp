@@ -213,6 +213,10 @@ TEST_F(SimControlTest, MalformedCommandsAreRefusedAndChangeNothing) {
                            "WriteProgramMemory(4096;256)",
                            "WriteProgramMemory(4096;1,2)",
                            "WriteProgramMemory 4096;1",
+                           "WriteProgramMemory(4096;1\t\t2)",
+                           "WriteProgramMemory(4096;1\t2\t)",
+                           "WriteProgramMemory(4096;\t1)",
+                           "WriteProgramMemory(4096;1\t 2)",
                            QString(70000, 'R')};
     for (const QString& text : bad) {
         QString why;

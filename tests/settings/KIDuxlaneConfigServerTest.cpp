@@ -6,16 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QPointer>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -155,6 +154,34 @@ private:
     TStatusBar& m_bar;
     TKIDuxlaneConfig& m_engine;
     QTimer m_timer;
+};
+
+// Calls `onStep` with the position of the progress bar of every progress
+// window that is shown while it lives, at the moment the bar moves.
+class ProgressWatch : public QObject {
+public:
+    explicit ProgressWatch(std::function<void(int)> onStep) : m_onStep(std::move(onStep)) {
+        qApp->installEventFilter(this);
+    }
+    ~ProgressWatch() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* window = qobject_cast<TKConfigProgress*>(watched)) {
+                auto* bar = window->findChild<QProgressBar*>();
+                if (bar != nullptr && !m_bars.contains(bar)) {
+                    m_bars.append(bar);
+                    QObject::connect(bar, &QProgressBar::valueChanged, this, m_onStep);
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    std::function<void(int)> m_onStep;
+    QList<QPointer<QProgressBar>> m_bars;
 };
 
 class SettingsServerTest : public ::testing::Test {
@@ -602,20 +629,23 @@ TEST_F(SettingsServerTest, ControlLostDuringALoadStopsItAtOnce) {
     TKIDuxlaneControl* boiler = Boiler();
     const QString file = Path("changed.cfg");
     writeFile(file, fileOf(kNames, kChanged));
-    // The values are written without the event loop running, so the server
-    // is ended from another thread, as a crash would end it, while they are
-    // written (after the I/O lock, well before the last value).
+    // The server is ended as a crash would end it once the control is in I/O
+    // lock and the first value is written (the progress bar's first step), so
+    // the loss always meets the second value, however slow the machine is.
     const TKIDuxlaneConfig::TimingScope slowWrites({.itemPauseMs = 400});
-    const auto pid = static_cast<pid_t>(m_sim.pid());
-    std::thread crash([pid] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-        ::kill(pid, SIGKILL);
+    bool crashed = false;
+    ProgressWatch watch([&](int position) {
+        if (position == 1 && !crashed) {
+            EXPECT_TRUE(boiler->InConfigureMode()) << "the I/O lock came first";
+            crashed = true;
+            m_sim.kill();
+        }
     });
     m_dialogs.answerMessage(mrYes);
     QElapsedTimer timer;
     timer.start();
     const QString failure = FailureOf([&] { m_engine->LoadFromFile(file); });
-    crash.join();
+    ASSERT_TRUE(crashed);
     EXPECT_EQ(failure, QStringLiteral("Control has not been connected."));
     EXPECT_LT(timer.elapsed(), 8000);
     // One question, for the value whose write met the loss; then the load

@@ -93,6 +93,34 @@ protected:
     std::unique_ptr<TTrendFeed> m_feed = std::make_unique<TTrendFeed>();
 };
 
+// A recording of the loop's set point and measured value: a header, then at
+// least minimumRows whole rows, one column per trace, times in UTC and
+// increasing.
+void expectLoopRecording(const QString& fileName, int minimumRows) {
+    QFile file(fileName);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.takeLast(), QString()); // ends with a whole row
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeFirst(),
+              QStringLiteral("time,Service: Loop.Set Point,Service: Loop.Actual"));
+    ASSERT_GE(lines.size(), minimumRows);
+    QDateTime previous;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char(','));
+        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
+        ASSERT_TRUE(time.isValid()) << line.toStdString();
+        EXPECT_TRUE(fields[0].endsWith(QLatin1Char('Z')));
+        if (previous.isValid()) {
+            EXPECT_LT(previous, time);
+        }
+        previous = time;
+        EXPECT_TRUE(TrendNumber(vdtReal, fields[1])) << line.toStdString();
+        EXPECT_TRUE(TrendNumber(vdtReal, fields[2])) << line.toStdString();
+    }
+}
+
 TEST_F(TrendFeedTest, HotLinksFillTheTracesAndStringsAreRefused) {
     QString error;
     for (const QString& name : {kSetPoint, kActual, kRunning}) {
@@ -152,27 +180,7 @@ TEST_F(TrendFeedTest, RecordingGivesOneColumnPerTraceWithIncreasingTimes) {
     tick.stop();
     ASSERT_TRUE(m_feed->StopRecording(&error)) << error.toStdString();
 
-    QFile file(fileName);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.takeLast(), QString()); // ends with a whole row
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.takeFirst(),
-              QStringLiteral("time,Service: Loop.Set Point,Service: Loop.Actual"));
-    QDateTime previous;
-    for (const QString& line : lines) {
-        const QStringList fields = line.split(QLatin1Char(','));
-        ASSERT_EQ(fields.size(), 3) << line.toStdString();
-        const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
-        ASSERT_TRUE(time.isValid()) << line.toStdString();
-        EXPECT_TRUE(fields[0].endsWith(QLatin1Char('Z')));
-        if (previous.isValid()) {
-            EXPECT_LT(previous, time);
-        }
-        previous = time;
-        EXPECT_TRUE(TrendNumber(vdtReal, fields[1])) << line.toStdString();
-        EXPECT_TRUE(TrendNumber(vdtReal, fields[2])) << line.toStdString();
-    }
+    expectLoopRecording(fileName, 2);
 }
 
 } // namespace
@@ -263,26 +271,7 @@ TEST_F(TrendFeedTest, TrendWindowPausedStaysStillAndRecordsTwoSeconds) {
     ASSERT_TRUE(form->StopRecording(&error)) << error.toStdString();
     EXPECT_FALSE(form->Recording());
 
-    QFile file(fileName);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.takeLast(), QString());
-    EXPECT_EQ(lines.takeFirst(),
-              QStringLiteral("time,Service: Loop.Set Point,Service: Loop.Actual"));
-    ASSERT_GE(lines.size(), 2); // the measured value moves all the while
-    QDateTime previous;
-    for (const QString& line : lines) {
-        const QStringList fields = line.split(QLatin1Char(','));
-        ASSERT_EQ(fields.size(), 3) << line.toStdString();
-        const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
-        ASSERT_TRUE(time.isValid()) << line.toStdString();
-        if (previous.isValid()) {
-            EXPECT_LT(previous, time);
-        }
-        previous = time;
-        EXPECT_TRUE(TrendNumber(vdtReal, fields[1])) << line.toStdString();
-        EXPECT_TRUE(TrendNumber(vdtReal, fields[2])) << line.toStdString();
-    }
+    expectLoopRecording(fileName, 2); // the measured value moves all the while
 }
 
 } // namespace
