@@ -21,6 +21,8 @@
 #include "windows/InspectorManager.h"
 #include "windows/OVGrid.h"
 
+#include "app/ShotSupport.h"
+
 using namespace orvane;
 
 namespace {
@@ -28,27 +30,8 @@ namespace {
 constexpr int kConnectTimeoutMs = 60000;
 constexpr int kLiveValuesMs = 2500;
 
-void runFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!timer.hasExpired(ms)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-}
-
-struct Connected {
-    void Done(TServer*) { done = true; }
-    bool done = false;
-};
-
-bool save(QWidget* window, const QString& path) {
-    window->raise();
-    window->activateWindow();
-    runFor(300);
-    const bool ok = window->grab().save(path);
-    std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
-    return ok;
-}
+using shots::Connected;
+using shots::runFor;
 
 // Selects the first row of the shown sheet whose value can be tuned.
 void selectTunableRow(TInspectorForm* form) {
@@ -107,13 +90,13 @@ int main(int argc, char** argv) {
         quick->resize(900, 420);
         selectTunableRow(quick);
         runFor(kLiveValuesMs);
-        status |= save(quick, outDir + QStringLiteral("/inspector-quick.png")) ? 0 : 1;
+        status |= shots::save(quick, outDir + QStringLiteral("/inspector-quick.png")) ? 0 : 1;
         delete quick; // no save question: the picture is all we wanted
 
         TInspectorForm* opened = manager.OpenInspectorFile(demoFile);
         if (opened) {
             runFor(kLiveValuesMs);
-            status |= save(opened, outDir + QStringLiteral("/inspector-demo.png")) ? 0 : 1;
+            status |= shots::save(opened, outDir + QStringLiteral("/inspector-demo.png")) ? 0 : 1;
             delete opened;
         } else {
             status = 1;
@@ -134,7 +117,7 @@ int main(int argc, char** argv) {
         mixed->AddSheet();
         mixed->SelectSheet(0);
         runFor(kLiveValuesMs);
-        status |= save(mixed, outDir + QStringLiteral("/inspector-mixed.png")) ? 0 : 1;
+        status |= shots::save(mixed, outDir + QStringLiteral("/inspector-mixed.png")) ? 0 : 1;
         delete mixed;
     }
     TInspectorInitialization::SetInstance(nullptr);

@@ -20,6 +20,8 @@
 #include "model/OVServer.h"
 #include "windows/TrendForm.h"
 
+#include "app/ShotSupport.h"
+
 using namespace orvane;
 
 namespace {
@@ -35,28 +37,8 @@ constexpr int kCursorBackMs = 17000;
 const QString kControl = QStringLiteral("BOILER_1");
 const QString kSetPoint = QStringLiteral("Service: Burner.Firing Rate SP");
 
-void runFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!timer.hasExpired(ms)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-}
-
-struct Connected {
-    void Done(TServer*) { done = true; }
-    bool done = false;
-};
-
-bool save(TTrendForm* window, const QString& path) {
-    window->raise();
-    window->activateWindow();
-    window->RepaintNow();
-    runFor(300);
-    const bool ok = window->grab().save(path);
-    std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
-    return ok;
-}
+using shots::Connected;
+using shots::runFor;
 
 bool add(TTrendForm* trend, TKIDevice* device, const QString& name) {
     QString error;
@@ -129,10 +111,12 @@ int main(int argc, char** argv) {
         runFor(kBeforeStepMs);
         setPoint->SetValue(QStringLiteral("75.0"));
         runFor(kAfterStepMs);
-        status |= save(step, outDir + QStringLiteral("/trend-setpoint-step.png")) ? 0 : 1;
+        step->RepaintNow();
+        status |= shots::save(step, outDir + QStringLiteral("/trend-setpoint-step.png")) ? 0 : 1;
 
         o2->SetCursorTime(QDateTime::currentMSecsSinceEpoch() - kCursorBackMs);
-        status |= save(o2, outDir + QStringLiteral("/trend-flue-o2-cursor.png")) ? 0 : 1;
+        o2->RepaintNow();
+        status |= shots::save(o2, outDir + QStringLiteral("/trend-flue-o2-cursor.png")) ? 0 : 1;
 
         // Leaves the demo plant as it found it.
         setPoint->SetValue(QStringLiteral("45.0"));

@@ -148,6 +148,17 @@ TTrendForm* TMainTrends::newTrend() {
     return form;
 }
 
+TTrendForm* TMainTrends::showTrend(TTrendForm* form, const QStringList& refusals) {
+    place(form);
+    form->show();
+    form->raise();
+    form->activateWindow();
+    m_activeTrend = form;
+    updateCommands();
+    tell(TrendRefusalMessage(refusals));
+    return form;
+}
+
 void TMainTrends::place(TTrendForm* form) {
     const QRect main = m_main->frameGeometry();
     const int explorerWidth =
@@ -186,14 +197,7 @@ TTrendForm* TMainTrends::OpenTrend(const std::vector<TTrendRequest>& requests) {
         tell(refusals.isEmpty() ? kNothingTrendable : TrendRefusalMessage(refusals));
         return nullptr;
     }
-    place(form);
-    form->show();
-    form->raise();
-    form->activateWindow();
-    m_activeTrend = form;
-    updateCommands();
-    tell(TrendRefusalMessage(refusals));
-    return form;
+    return showTrend(form, refusals);
 }
 
 TTrendForm* TMainTrends::TrendSelection(TOrvaneMDIForm* source) {
@@ -268,14 +272,7 @@ TTrendForm* TMainTrends::OpenTrendSetFile(const QString& path) {
     form->SetScale(read.set.perTraceScale ? TTrendScale::PerTrace : TTrendScale::Shared);
     form->SetTimeWindowMs(read.set.timeWindowMs);
     form->setWindowTitle(name);
-    place(form);
-    form->show();
-    form->raise();
-    form->activateWindow();
-    m_activeTrend = form;
-    updateCommands();
-    tell(TrendRefusalMessage(refusals));
-    return form;
+    return showTrend(form, refusals);
 }
 
 bool TMainTrends::SaveTrendSetFile(TTrendForm* trend, const QString& path) {

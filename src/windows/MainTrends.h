@@ -72,6 +72,8 @@ public:
 private:
     TTrendForm* newTrend();
     void place(TTrendForm* form);
+    // Places, shows and activates a new trend, then tells what was refused.
+    TTrendForm* showTrend(TTrendForm* form, const QStringList& refusals);
     void trendActivated(TOrvaneMDIForm* form);
     void openTrendSet();
     void saveTrendSet();
