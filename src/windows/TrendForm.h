@@ -55,6 +55,7 @@ class TKIDevice;
 enum class TTrendScale { Shared, PerTrace };
 
 class TTrendForm : public TOrvaneMDIForm {
+    Q_OBJECT
 public:
     static constexpr int kRepaintIntervalMs = 100;
     // The time shown while following the live end, at first.
