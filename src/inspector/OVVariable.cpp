@@ -123,8 +123,10 @@ QVariant TOVVariable::MaxValue() const {
 }
 
 QVariant TOVVariable::Value() const {
+    // Shown while the grid paints: never a transaction, whose wait would run
+    // other windows' work inside the paint.
     if (m_item->IsAdvised() && m_item->ValueReceived()) {
-        return m_item->Value(); // the held value; no transaction while advised
+        return m_item->HeldValue();
     }
     return QString();
 }

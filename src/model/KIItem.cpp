@@ -156,7 +156,10 @@ void TKIItem::Unsubscribe(const TKIItemEvent& handler) {
         }
         m_advised = false;
         m_advisePending = false;
+        // A later link must wait for its own first value, not take the
+        // emptied one for it.
         m_value = QVariant();
+        m_valueReceived = false;
     }
 }
 

@@ -73,7 +73,12 @@ public:
     void SetValue(const QVariant& value);
     // Synchronous poke (5 s); a refusal raises TKIItemException.
     void SetValueAndWait(const QVariant& value);
+    // Whether the held value is one the control sent (emptied with the last
+    // subscriber).
     bool ValueReceived() const { return m_valueReceived; }
+    // The held value without any transaction: what a window may show while it
+    // paints. An empty variant until a value has arrived.
+    const QVariant& HeldValue() const { return m_value; }
 
     // Adds the handler (once); the first subscriber starts the hot link. A
     // handler added after a value has arrived on a running link is called at

@@ -133,8 +133,22 @@ TEST_F(ItemTest, LastUnsubscribeEmptiesTheValue) {
     item.Subscribe(TKIItemEvent(&r, &Recorder::Changed));
     ASSERT_TRUE(WaitUntil([&] { return !r.values.isEmpty(); }));
     item.Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
+    EXPECT_FALSE(item.ValueReceived());
+
+    // A new link has no value until its own first one arrives: a window that
+    // paints meanwhile must not take the emptied one for it, nor wait for one.
     m_server.setText(kGain, "9");
-    EXPECT_EQ(item.Value().toString(), QStringLiteral("9"));
+    item.Subscribe(TKIItemEvent(&r, &Recorder::Changed));
+    EXPECT_TRUE(item.IsAdvised());
+    EXPECT_FALSE(item.ValueReceived());
+    EXPECT_FALSE(item.HeldValue().isValid());
+    ASSERT_TRUE(WaitUntil([&] { return r.values.size() == 2; }));
+    EXPECT_TRUE(item.ValueReceived());
+    EXPECT_EQ(item.HeldValue().toString(), QStringLiteral("9"));
+    item.Unsubscribe(TKIItemEvent(&r, &Recorder::Changed));
+
+    m_server.setText(kGain, "11");
+    EXPECT_EQ(item.Value().toString(), QStringLiteral("11")); // a fresh request
 }
 
 TEST_F(ItemTest, HotLinkWaitsForTheConversationAndSurvivesItsLoss) {
