@@ -25,6 +25,7 @@
 #include "windows/HelpWindow.h"
 #include "windows/Main.h"
 #include "windows/MainInspectors.h"
+#include "windows/MainTrends.h"
 #include "windows/NetworkFilesDialog.h"
 
 using namespace orvane;
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
     {
         TMainForm main;
         new TMainInspectors(&main); // the first inspector opens at connection, as in the program
+        new TMainTrends(&main);
         bool connected = false;
         QObject::connect(&main, &TMainForm::connected, [&connected] { connected = true; });
         main.show();
