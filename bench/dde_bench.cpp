@@ -30,6 +30,7 @@
 #include <QTimer>
 
 #include "DdeRoundTrip.h"
+#include "Median.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
@@ -44,11 +45,6 @@ using orvane::bench::kDdeBenchItems;
 constexpr int kRoundTrips = 20000;
 constexpr int kWarmup = 2000;
 constexpr int kAdviseSeconds = 2;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // ---------------------------------------------------------------- client role
 
@@ -97,7 +93,7 @@ double rawSocketRoundTripUs() {
     ::close(fds[0]);
     echo.join();
     ::close(fds[1]);
-    return median(samples);
+    return orvane::bench::Median(samples);
 }
 
 class Client {

@@ -7,6 +7,7 @@
 //   ddeml.advise_updates_per_s_1000_items   acknowledged hot-link updates delivered per second
 //   ddeml.advise_updates_per_s_10_items
 
+#include "Median.h"
 #include "platform/ddeml.h"
 
 #include <algorithm>
@@ -39,11 +40,6 @@ constexpr const char* kTopic = "Plant";
 constexpr int kRoundTrips = 20000;
 constexpr double kAdviseSeconds = 2.0;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double rawSocketRoundTripUs() {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
@@ -70,7 +66,7 @@ double rawSocketRoundTripUs() {
     echo.join();
     ::close(fds[0]);
     ::close(fds[1]);
-    return median(samples);
+    return orvane::bench::Median(samples);
 }
 
 // --- Server thread ---------------------------------------------------------
@@ -190,7 +186,7 @@ double syncRequestRoundTripUs(HCONV conv, HSZ item) {
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         DdeFreeDataHandle(data);
     }
-    return median(samples);
+    return orvane::bench::Median(samples);
 }
 
 double asyncRequestRoundTripUs(HCONV conv, HSZ item) {
@@ -204,7 +200,7 @@ double asyncRequestRoundTripUs(HCONV conv, HSZ item) {
         runUntil([&] { return g_completions != before; });
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
-    return median(samples);
+    return orvane::bench::Median(samples);
 }
 
 double advisePerSecond(HCONV conv, int items) {

@@ -32,6 +32,7 @@
 
 #include "BenchServer.h"
 #include "DdeRoundTrip.h"
+#include "Median.h"
 #include "download/KIControlAppDownload.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
@@ -93,11 +94,6 @@ public:
     std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
     int unexpected = 0;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 int Fail(const char* what) {
     std::fprintf(stderr, "download_bench: %s\n", what);
@@ -191,12 +187,12 @@ int main(int argc, char** argv) {
 
     const int writes = kImageBytes / kWriteBytes;
     const double writeUs = downloadMs * 1e3 / writes;
-    const double controlRequest = Median(roundTrips);
+    const double controlRequest = bench::Median(roundTrips);
     std::printf("download: %d bytes in %d writes of %d bytes, %.1f ms\n", kImageBytes, writes,
                 kWriteBytes, downloadMs);
     std::printf("download.bytes_per_s: %.0f B/s\n", kImageBytes / (downloadMs / 1e3));
     std::printf("download.write_us: %.1f us\n", writeUs);
-    std::printf("download.bare_write_us: %.1f us\n", Median(bareWrites));
+    std::printf("download.bare_write_us: %.1f us\n", bench::Median(bareWrites));
     std::printf("download.control_request_us: %.1f us\n", controlRequest);
     std::printf("dde.request_roundtrip_us: %.2f us\n", linkRoundTrip);
     std::printf("download.write_to_roundtrip_ratio: %.2f x\n", writeUs / linkRoundTrip);

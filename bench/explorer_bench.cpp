@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "BenchServer.h"
+#include "Median.h"
 #include "inspector/VarClipboard.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
@@ -46,11 +47,6 @@ public:
     std::optional<QString> openFile(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 int Fail(const char* what) {
     std::fprintf(stderr, "explorer_bench: %s\n", what);
@@ -194,8 +190,8 @@ int main(int argc, char** argv) {
                 *std::max_element(builds.begin(), builds.end()));
     std::printf("filter keystrokes: %zu, slowest %.1f ms\n", keystrokes.size(),
                 *std::max_element(keystrokes.begin(), keystrokes.end()));
-    std::printf("explorer.tree_20000_items_ms: %.1f ms\n", Median(builds));
-    std::printf("explorer.filter_20000_items_ms: %.1f ms\n", Median(keystrokes));
-    std::printf("app.start_to_explorer_ms: %.0f ms\n", Median(starts));
+    std::printf("explorer.tree_20000_items_ms: %.1f ms\n", bench::Median(builds));
+    std::printf("explorer.filter_20000_items_ms: %.1f ms\n", bench::Median(keystrokes));
+    std::printf("app.start_to_explorer_ms: %.0f ms\n", bench::Median(starts));
     return 0;
 }

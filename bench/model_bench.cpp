@@ -29,6 +29,7 @@
 #include <QThread>
 
 #include "BenchServer.h"
+#include "Median.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/ExeMod.h"
 #include "ddelink/KIDdeClientConv.h"
@@ -77,11 +78,6 @@ struct RawReader {
     Synchronizer sync;
     bool ok = false;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 int Fail(const char* what) {
     std::fprintf(stderr, "model_bench: %s\n", what);
@@ -186,7 +182,7 @@ int main(int argc, char** argv) {
 
     std::printf("model.first_values_10000_items_ms: %.1f ms\n", firstValuesMs);
     std::printf("model.subscriber_values_per_s: %.0f /s\n", valuesPerSecond);
-    std::printf("model.value_read_roundtrip_us: %.1f us\n", Median(modelReads));
-    std::printf("dde.request_roundtrip_us: %.1f us\n", Median(linkReads));
+    std::printf("model.value_read_roundtrip_us: %.1f us\n", bench::Median(modelReads));
+    std::printf("dde.request_roundtrip_us: %.1f us\n", bench::Median(linkReads));
     return 0;
 }

@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 
 #include "BenchServer.h"
+#include "Median.h"
 #include "model/KIDuxlaneControl.h"
 #include "model/KIServer.h"
 #include "platform/DialogService.h"
@@ -84,11 +85,6 @@ public:
     std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
     int messages = 0;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 int Fail(const char* what) {
     std::fprintf(stderr, "settings_bench: %s\n", what);
@@ -178,8 +174,8 @@ int main(int argc, char** argv) {
     std::printf("loads: %d, fastest %.1f ms, slowest %.1f ms\n", kRuns,
                 *std::min_element(loads.begin(), loads.end()),
                 *std::max_element(loads.begin(), loads.end()));
-    std::printf("settings.save_5000_ms: %.1f ms\n", Median(saves));
-    std::printf("settings.load_5000_ms: %.1f ms\n", Median(loads));
+    std::printf("settings.save_5000_ms: %.1f ms\n", bench::Median(saves));
+    std::printf("settings.load_5000_ms: %.1f ms\n", bench::Median(loads));
     std::printf("settings.load_5000_pause_floor_ms: %.1f ms\n", floorMs);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "Median.h"
 #include "ddelink/DdeError.h"
 #include "ddelink/KIDdeClientConv.h"
 #include "ddelink/KIDdeMgr.h"
@@ -96,11 +97,6 @@ public:
     Synchronizer sync;
     bool ok = false;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 } // namespace
 

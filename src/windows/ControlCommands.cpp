@@ -340,33 +340,31 @@ void TControlCommands::LoadFromFile(TKIDuxlaneControl* control) {
     }
 }
 
-void TControlCommands::SaveToFile(TKIDuxlaneControl* control) {
-    if (control == nullptr) {
-        return;
-    }
+void TControlCommands::RunSettingsCommand(const std::function<void(TCtrlConfiguration&)>& command) {
     try {
         TCtrlConfiguration configuration;
         BusyScope busy(m_host);
         TabsScope tabs(m_host);
         TWindowsDisabled disabled;
-        configuration.SaveToFile(control, m_host.CommandStatusBar());
+        command(configuration);
     } catch (const Exception& error) {
         ShowCommandError(error);
     }
 }
 
-void TControlCommands::CreateReport(TKIDuxlaneControl* control) {
-    if (control == nullptr) {
-        return;
+void TControlCommands::SaveToFile(TKIDuxlaneControl* control) {
+    if (control != nullptr) {
+        RunSettingsCommand([&](TCtrlConfiguration& configuration) {
+            configuration.SaveToFile(control, m_host.CommandStatusBar());
+        });
     }
-    try {
-        TCtrlConfiguration configuration;
-        BusyScope busy(m_host);
-        TabsScope tabs(m_host);
-        TWindowsDisabled disabled;
-        configuration.CreateReport(control, m_host.CommandStatusBar(), m_host.DecimalPlaces());
-    } catch (const Exception& error) {
-        ShowCommandError(error);
+}
+
+void TControlCommands::CreateReport(TKIDuxlaneControl* control) {
+    if (control != nullptr) {
+        RunSettingsCommand([&](TCtrlConfiguration& configuration) {
+            configuration.CreateReport(control, m_host.CommandStatusBar(), m_host.DecimalPlaces());
+        });
     }
 }
 

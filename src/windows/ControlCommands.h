@@ -25,10 +25,13 @@
 // that is pending (the windows are disabled meanwhile, so the Explorer cannot
 // be closed).
 
+#include <functional>
+
 #include <QString>
 
 namespace orvane {
 
+class TCtrlConfiguration;
 class TKIDuxlaneControl;
 class TStatusBar;
 
@@ -78,6 +81,9 @@ private:
     // Starts the reset with ResetDone as its handler; raises the reset's error.
     void StartReset(TKIDuxlaneControl* control);
     void SetStatus(const QString& text);
+    // Runs a settings file command with the windows disabled and the command
+    // busy; its error is shown to the engineer.
+    void RunSettingsCommand(const std::function<void(TCtrlConfiguration&)>& command);
 
     TControlCommandHost& m_host;
     bool m_resetPending = false;
