@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     }
 
     kiServer.reset();
-    bench::WaitUntil([] { return false; }, 1000);
+    bench::RunFor(1000);
 
     // The program starts while the server runs with the demo plant (a
     // process of its own, with its own data, so the program never ends it).
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     if (!demoServer.waitForStarted(10000)) {
         return Fail("the demo server did not start");
     }
-    bench::WaitUntil([] { return false; }, 1500);
+    bench::RunFor(1500);
     std::vector<double> starts;
     {
         TInspectorInitialization settings;

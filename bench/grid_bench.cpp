@@ -37,6 +37,7 @@
 #include "windows/OVGrid.h"
 
 using namespace orvane;
+using orvane::bench::RunFor;
 using orvane::bench::WaitUntil;
 
 namespace {
@@ -183,7 +184,7 @@ struct LiveGrid {
         grid->Model()->onFlushed = [&probe](const std::vector<int>& rows) { probe.Flushed(rows); };
         grid->StringGrid()->onPainted = [&probe] { probe.Painted(); };
         window.show();
-        WaitUntil([] { return false; }, 200);
+        RunFor(200);
         probe.firstVisible = grid->StringGrid()->rowAt(0);
         probe.lastVisible = grid->StringGrid()->rowAt(grid->StringGrid()->viewport()->height() - 1);
         if (probe.lastVisible < 0) {
@@ -209,12 +210,12 @@ int Throughput(const QString& serverExe, const QString& network) {
     }
     Probe probe;
     LiveGrid view(live.device.get(), probe);
-    WaitUntil([] { return false; }, 1000);
+    RunFor(1000);
     const long long before = probe.arrivals;
     const long long paintsBefore = probe.paints;
     QElapsedTimer timer;
     timer.start();
-    WaitUntil([] { return false; }, kMeasureSeconds * 1000);
+    RunFor(kMeasureSeconds * 1000);
     const double seconds = timer.nsecsElapsed() / 1e9;
     std::fprintf(stderr, "grid_bench: %.0f repaints/s while pushing as fast as possible\n",
                  (probe.paints - paintsBefore) / seconds);
@@ -263,10 +264,10 @@ int main(int argc, char** argv) {
         sheet.SetOnVariableChanged(TOVVariableChangedEvent(grid, &TOVGrid::RowChanged));
         grid->SetSheet(&sheet);
         window.show();
-        WaitUntil([] { return false; }, 100);
+        RunFor(100);
         topMs = FrameMs(*grid);
         grid->StringGrid()->scrollToBottom();
-        WaitUntil([] { return false; }, 50);
+        RunFor(50);
         endMs = FrameMs(*grid);
         grid->ForgetSheet();
     }
@@ -283,13 +284,13 @@ int main(int argc, char** argv) {
         }
         Probe probe;
         LiveGrid view(live.device.get(), probe);
-        WaitUntil([] { return false; }, 1500);
+        RunFor(1500);
         probe.latencies.clear();
         const double cpuBefore = ThreadCpuMs();
         QElapsedTimer wall;
         wall.start();
         const long long arrivalsBefore = probe.arrivals;
-        WaitUntil([] { return false; }, kMeasureSeconds * 1000);
+        RunFor(kMeasureSeconds * 1000);
         const double wallMs = wall.nsecsElapsed() / 1e6;
         cpuPercent = (ThreadCpuMs() - cpuBefore) / wallMs * 100.0;
         std::fprintf(stderr, "grid_bench: %.0f values/s at 10 Hz, %zu latency samples\n",

@@ -39,6 +39,7 @@
 #include "model/KIServer.h"
 
 using namespace orvane;
+using orvane::bench::RunFor;
 using orvane::bench::WaitUntil;
 
 namespace {
@@ -148,10 +149,10 @@ int main(int argc, char** argv) {
     const double firstValuesMs = timer.nsecsElapsed() / 1e6;
 
     // Sustained subscriber calls while everything changes.
-    WaitUntil([] { return false; }, 500);
+    RunFor(500);
     const long long before = counter.calls;
     timer.restart();
-    WaitUntil([] { return false; }, kThroughputSeconds * 1000);
+    RunFor(kThroughputSeconds * 1000);
     const double valuesPerSecond = (counter.calls - before) / (timer.nsecsElapsed() / 1e9);
 
     for (TKIItem* item : items) {
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
         device->ReleaseItem(item->Name());
     }
     items.clear();
-    WaitUntil([] { return false; }, 500);
+    RunFor(500);
 
     // Synchronous reads of unadvised items, and the same through the link.
     std::vector<double> modelReads;

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
+#include <QTimer>
 
 #include "model/KIServer.h"
 #include "platform/Registry.h"
@@ -26,6 +28,12 @@ void UsePrivateRunTimeFolders(const QString& root) {
     qputenv("ORVANE_DDE_DIR", dir.filePath(QStringLiteral("dde")).toLocal8Bit());
     qputenv("ORVANE_REGISTRY_DIR", dir.filePath(QStringLiteral("registry")).toLocal8Bit());
     qputenv("ORVANE_DATA_DIR", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+}
+
+void RunFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

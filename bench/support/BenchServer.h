@@ -21,6 +21,9 @@ namespace bench {
 void UsePrivateRunTimeFolders(const QString& root);
 
 // Runs the event loop until condition holds; false after timeoutMs.
+// Runs the event loop for ms, asleep while nothing is to be done: a figure of
+// CPU share must not count the benchmark's own polling.
+void RunFor(int ms);
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // Registers serverExe as the "UPCIDuxlane" server, starts it through a
